@@ -1,0 +1,70 @@
+#pragma once
+
+#include "Client.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+namespace db {
+
+class Transaction;
+class Dataset;
+
+// One connection to a Firebird database (IBD). The client dialect is always 1.
+class Database {
+public:
+    explicit Database(Client& client);
+    ~Database(); // closes the connection
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    QString DatabaseName;
+    QStringList Params; // "name=value" lines: user_name, password, sql_dialect
+    std::function<void(Database&)> BeforeConnect;
+    std::function<void(Database&)> AfterConnect; // only after a successful attach
+
+    bool Connected() const;
+    // Runs BeforeConnect, builds the parameter block once, attaches, reads the database's dialect
+    // and on-disk structure version, then runs AfterConnect.
+    void Open();
+    // Closes dependent datasets, ends active transactions with their end action, detaches.
+    void Close();
+
+    static constexpr int SQLDialect = 1;
+    int DBSQLDialect() const;
+    int OdsMajorVersion() const;
+
+    // The version-1 parameter block the lines give; only user_name, password and sql_dialect.
+    static QByteArray BuildParameterBlock(const QStringList& params);
+    const QByteArray& ParameterBlock() const;
+
+    // Raises the status vector as a ServerError. On a lost connection (335544741, 335544726,
+    // 335544727) the connection is force-closed first.
+    [[noreturn]] void RaiseStatus(const ISC_STATUS* status);
+    // Raises "Cannot perform operation -- DB is not open" when not connected.
+    void CheckActive() const;
+
+    Client& client() const;
+    isc_db_handle* handle();
+
+    void attach(Transaction& transaction);
+    void detach(Transaction& transaction);
+    void attach(Dataset& dataset);
+    void detach(Dataset& dataset);
+
+private:
+    void forceClose();
+
+    Client& client_;
+    isc_db_handle handle_ = 0;
+    QByteArray parameterBlock_;
+    int dbDialect_ = 0;
+    int odsMajor_ = 0;
+    std::vector<Transaction*> transactions_;
+    std::vector<Dataset*> datasets_;
+};
+
+} // namespace db

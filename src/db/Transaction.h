@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Client.h"
+
+namespace db {
+
+class Database;
+
+// The single transaction (IBT): empty parameter block, so the server's default options apply.
+// Destroyed while active, it commits; if that commit fails it rolls back, silently.
+class Transaction {
+public:
+    explicit Transaction(Database& database);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    bool Active() const;
+    // "Transaction is active" / "Cannot perform operation -- DB is not open". Never connects.
+    void StartTransaction();
+    // Both keep the transaction active; "Transaction is not active" when it is not.
+    void CommitRetaining();
+    void RollbackRetaining();
+    void Commit();
+    void Rollback();
+
+    // Ends an active transaction with its end action (commit, else rollback), errors ignored.
+    void EndSilently();
+
+    Database& database() const;
+    isc_tr_handle* handle();
+
+private:
+    Database& database_;
+    isc_tr_handle handle_ = 0;
+};
+
+} // namespace db
