@@ -1,0 +1,76 @@
+#pragma once
+
+#include "Client.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+namespace db {
+
+class Database;
+class Transaction;
+
+// What the server describes of one output column or input parameter.
+struct ColumnInfo {
+    QString name;     // alias name for columns, empty for parameters
+    QString relation; // table name, empty when unknown
+    short sqlType = 0; // SQL_TEXT, SQL_VARYING, SQL_BLOB, ... without the nullable bit
+    short subType = 0;
+    short length = 0; // data length in bytes (for text: the declared byte length)
+    short scale = 0;
+    bool nullable = true;
+};
+
+// One value as it travels to or from the server. For text the bytes as stored (a CHAR column
+// padded), for a BLOB its 8-byte id, for other types the raw data area.
+struct Value {
+    bool null = true;
+    QByteArray data;
+};
+
+// A DSQL statement prepared in dialect 1 on the connection, with named parameters rewritten to
+// positional ones. Owns its statement handle; freed on destruction.
+class Statement {
+public:
+    Statement(Database& database, Transaction& transaction);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    // Rewrites the named parameters and prepares the text. Raises the parse error or the client
+    // library's error.
+    void Prepare(const QString& sql);
+    bool Prepared() const;
+    void Unprepare();
+
+    const std::vector<ColumnInfo>& Columns() const;
+    const std::vector<ColumnInfo>& Parameters() const;
+    // The distinct parameter names, trimmed and upper-cased, in order of first appearance.
+    const QStringList& ParamNames() const;
+    // Sets every placeholder with this name. A text value longer than the parameter allows raises
+    // "Trying to store a string of length %d into a field that can only contain %d".
+    void SetParam(const QString& name, const Value& value);
+
+    // Executes in the transaction; a select opens its cursor.
+    void Execute();
+    // Fetches the next row of an open cursor; false at the end. A fetch error closes the cursor
+    // and raises.
+    bool Fetch();
+    void CloseCursor();
+    // The current row's values, in column order.
+    std::vector<Value> Row() const;
+    // Rows changed by the last executed update, insert or delete (not the select count).
+    long RowsAffected() const;
+
+    Database& database() const;
+    Transaction& transaction() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace db
