@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs every build, test and run dependency from Debian packages. Quick when nothing
+# is missing: apt is only touched for packages dpkg does not report as installed.
+set -euo pipefail
+
+readonly PACKAGES=(
+    g++ cmake ninja-build libgtest-dev
+    qt6-base-dev fonts-dejavu-core
+    firebird3.0-server firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
+    xvfb xauth imagemagick
+    procps util-linux
+)
+
+missing_packages() {
+    local pkg
+    for pkg in "${PACKAGES[@]}"; do
+        [[ $(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null) == installed ]] ||
+            echo "$pkg"
+    done
+}
+
+as_root() {
+    if ((EUID == 0)); then
+        "$@"
+    else
+        sudo "$@"
+    fi
+}
+
+mapfile -t missing < <(missing_packages)
+if ((${#missing[@]} == 0)); then
+    echo "setup: all packages present"
+    exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+apt_options=(-o DPkg::Lock::Timeout=600 -y -q)
+as_root env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" update
+as_root env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" \
+    install --no-install-recommends "${missing[@]}" </dev/null
