@@ -33,6 +33,16 @@ if ((${#missing[@]} == 0)); then
     exit 0
 fi
 
+# Where nothing forbids service starts, the server package would start a system-wide
+# server on port 3050 with a random SYSDBA password, taking the port the private test
+# server needs. A temporary policy-rc.d denies that for the length of the install.
+readonly POLICY=/usr/sbin/policy-rc.d
+if [[ ! -e $POLICY ]]; then
+    trap 'as_root rm -f "$POLICY"' EXIT
+    printf '#!/bin/sh\nexit 101\n' | as_root tee "$POLICY" >/dev/null
+    as_root chmod 755 "$POLICY"
+fi
+
 echo "setup: installing ${missing[*]}"
 apt_options=(-o DPkg::Lock::Timeout=600 -y -q)
 as_root env DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" update
