@@ -176,7 +176,7 @@ start() {
     accepted)
         echo "a server already answers on 127.0.0.1:$port with SYSDBA/$SYSDBA_PASSWORD; using it"
         return ;;
-    refused) die "a server on 127.0.0.1:$port refuses SYSDBA/$SYSDBA_PASSWORD" ;;
+    refused) die "a server on 127.0.0.1:$port refuses SYSDBA/$SYSDBA_PASSWORD; stop it or use another --port" ;;
     esac
     port_open && die "127.0.0.1:$port is taken by something that is not a usable Firebird server"
     write_config
@@ -220,10 +220,12 @@ status() {
     pid=$(recorded_pid)
     if is_our_server "$pid"; then
         echo "running on 127.0.0.1:$port, PID $pid (folder $dir)"
-    elif [[ $(probe) == accepted ]]; then
-        echo "running on 127.0.0.1:$port (a server not started by this script)"
     else
-        echo "not running on 127.0.0.1:$port"
+        case $(probe) in
+        accepted) echo "running on 127.0.0.1:$port (a server not started by this script)" ;;
+        refused) echo "not usable: a server on 127.0.0.1:$port refuses SYSDBA/$SYSDBA_PASSWORD" ;;
+        *) echo "not running on 127.0.0.1:$port" ;;
+        esac
     fi
 }
 
