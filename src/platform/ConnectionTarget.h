@@ -6,7 +6,8 @@
 namespace platform {
 
 // The database to connect to: the first argument when there is one and it is not empty (case
-// kept: Linux names are case-sensitive), otherwise "127.0.0.1:" + working directory + "/KORVEX.FDB".
+// kept: Linux names are case-sensitive), otherwise "127.0.0.1:" + working directory +
+// "/KORVEX.FDB".
 QString ConnectionTarget(const QStringList& arguments, const QString& workingDirectory);
 
 // The same, from this process's arguments and its working directory now.

@@ -1,0 +1,160 @@
+#include "Files.h"
+
+#include "BackupName.h"
+
+#include <QFile>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+const QString StreamReadError = QStringLiteral("Stream read error");
+const QString StreamWriteError = QStringLiteral("Stream write error");
+
+// The system's text for an error number, without trailing blanks and full stops.
+QString SystemText(int error) {
+    QString text = QString::fromLocal8Bit(std::strerror(error));
+    while (!text.isEmpty() && (text.back().isSpace() || text.back() == u'.'))
+        text.chop(1);
+    return text;
+}
+
+FileError OpenFailure(const QString& path, int error) {
+    return FileError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemText(error)));
+}
+
+FileError CreateFailure(const QString& path, int error) {
+    return FileError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, SystemText(error)));
+}
+
+QString JoinPath(const QString& directory, const QString& name) {
+    if (directory.isEmpty())
+        return name;
+    return directory.endsWith(u'/') ? directory + name : directory + u'/' + name;
+}
+
+QString FullPath(const QString& path) {
+    return path.startsWith(u'/') ? path : JoinPath(WorkingDirectory(), path);
+}
+
+int OpenPath(const QString& path, int flags, mode_t mode = 0) {
+    return ::open(QFile::encodeName(path).constData(), flags, mode);
+}
+
+bool SameTime(const timespec& a, const timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// Makes a new directory entry durable. Some file systems cannot sync a directory (EINVAL);
+// there the file's own sync is all there is.
+void SyncDirectory(const QString& directory) {
+    const FileDescriptor fd(OpenPath(directory.isEmpty() ? QStringLiteral(".") : directory,
+                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd || (::fsync(fd.get()) != 0 && errno != EINVAL))
+        throw FileError(StreamWriteError);
+}
+
+} // namespace
+
+FileError::FileError(const QString& text) : std::runtime_error(text.toStdString()) {}
+
+FileDescriptor::~FileDescriptor() {
+    reset(-1);
+}
+
+void FileDescriptor::reset(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+int FileDescriptor::release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+InputFile::InputFile(const QString& path)
+    : path_(FullPath(path)),
+      // Non-blocking, so that a FIFO without a writer does not hang the open.
+      fd_(OpenPath(path_, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+    if (!fd_)
+        throw OpenFailure(path_, errno);
+    struct stat status;
+    if (::fstat(fd_.get(), &status) != 0)
+        throw OpenFailure(path_, errno);
+    if (!S_ISREG(status.st_mode))
+        throw OpenFailure(path_, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0)
+        throw OpenFailure(path_, errno);
+    if (status.st_size > MaxSize)
+        throw OpenFailure(path_, EFBIG);
+    size_ = status.st_size;
+    modified_ = status.st_mtim;
+}
+
+qint64 InputFile::read(char* buffer, qint64 max) {
+    ssize_t got;
+    do
+        got = ::read(fd_.get(), buffer, max);
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+        throw FileError(StreamReadError);
+    consumed_ += got;
+    // A growing file fails at once instead of filling the memory.
+    if (consumed_ > size_)
+        throw FileError(StreamReadError);
+    if (got == 0)
+        checkUnchanged();
+    return got;
+}
+
+void InputFile::checkUnchanged() const {
+    struct stat status;
+    if (consumed_ != size_ || ::fstat(fd_.get(), &status) != 0 || status.st_size != size_ ||
+        !SameTime(status.st_mtim, modified_))
+        throw FileError(StreamReadError);
+}
+
+BackupFile::BackupFile(const QString& reportId, const QString& stamp, const QString& directory)
+    : directory_(directory) {
+    for (int attempt = 1;; ++attempt) {
+        path_ = JoinPath(directory, BackupFileName(reportId, stamp, attempt));
+        fd_.reset(OpenPath(path_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (fd_)
+            return;
+        if (errno != EEXIST || attempt == MaxAttempts)
+            throw CreateFailure(path_, errno);
+    }
+}
+
+void BackupFile::write(const char* data, qint64 count) {
+    while (count > 0) {
+        const ssize_t written = ::write(fd_.get(), data, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            throw FileError(StreamWriteError);
+        data += written;
+        count -= written;
+    }
+}
+
+void BackupFile::finish() {
+    if (::fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0)
+        throw FileError(StreamWriteError);
+    SyncDirectory(directory_);
+}
+
+void ReportFileSizeLimitAsWriteError() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+} // namespace platform

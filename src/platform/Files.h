@@ -1,0 +1,137 @@
+#pragma once
+
+#include "Process.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <ctime>
+#include <memory>
+#include <stdexcept>
+
+namespace platform {
+
+// A failure of a file: "Cannot open file ...", "Cannot create file ...", "Stream read error" or
+// "Stream write error". what() is the text the user sees, in UTF-8.
+class FileError : public std::runtime_error {
+public:
+    explicit FileError(const QString& text);
+};
+
+// Owns one file descriptor and closes it, unchecked, when destroyed.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    ~FileDescriptor();
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    // Closes the one held, unchecked, and takes this one.
+    void reset(int fd);
+    // Hands the descriptor over, e.g. to a checked close.
+    int release();
+
+private:
+    int fd_;
+};
+
+// A chosen template file, opened for reading and held exclusively for the object's whole life.
+// Opening fails with "Cannot open file \"<full path>\". <system text>":
+// - anything open(2) or flock(2) reports, e.g. "No such file or directory", or "Resource
+//   temporarily unavailable" when another process holds the lock;
+// - "Is a directory" for a directory, "Operation not supported" for any other file that is not a
+//   regular file (FIFO, device, socket), without waiting for a writer or reading anything;
+// - "File too large" for 2 GiB or more, which content cannot hold.
+// The lock is advisory: it keeps out other users of flock, not plain writers; those are caught
+// by the check at the end of the read.
+class InputFile {
+public:
+    static constexpr qint64 MaxSize = Q_INT64_C(0x7FFFFFFF);
+
+    explicit InputFile(const QString& path);
+
+    // Copies up to max bytes; "Stream read error" on failure. Returns 0 only at the end of a
+    // file read whole and unchanged: as many bytes as it had when opened, and the same size and
+    // modification time as then. Otherwise the end raises "Stream read error" as well.
+    qint64 read(char* buffer, qint64 max);
+
+private:
+    void checkUnchanged() const;
+
+    QString path_;
+    FileDescriptor fd_;
+    qint64 size_ = 0;
+    timespec modified_{};
+    qint64 consumed_ = 0;
+};
+
+// A backup file, created new in a directory: it never replaces, truncates or follows anything
+// already there. A taken name is retried with "_2", "_3", ... up to MaxAttempts; then, and on any
+// other failure, "Cannot create file \"<path tried>\". <system text>". Write failures raise
+// "Stream write error". Destroyed before finish(), it is closed unflushed and left on disk.
+class BackupFile {
+public:
+    static constexpr int MaxAttempts = 99;
+
+    BackupFile(const QString& reportId, const QString& stamp,
+               const QString& directory = WorkingDirectory());
+
+    // The full path of the file created.
+    const QString& path() const { return path_; }
+
+    void write(const char* data, qint64 count);
+    // Flushes the content and its directory entry to the disk and closes the file; only then
+    // is the backup safe.
+    void finish();
+
+private:
+    QString directory_;
+    QString path_;
+    FileDescriptor fd_;
+};
+
+// Without this, a write past the process's file-size limit (ulimit -f) kills the program with
+// SIGXFSZ instead of failing with "Stream write error". Call once at start-up.
+void ReportFileSizeLimitAsWriteError();
+
+inline constexpr qint64 CopyBufferSize = 1048576;
+
+// Copies the whole source into the sink through one buffer: each write but the last carries a
+// full buffer; an empty source writes nothing. Source: qint64 read(char*, qint64) returning 0 at
+// the end. Sink: void write(const char*, qint64).
+namespace detail {
+// Reads until the buffer is full or the source ends, so short reads do not shrink the chunks.
+template <class Source> qint64 FillBuffer(Source& source, char* buffer) {
+    qint64 filled = 0;
+    while (filled < CopyBufferSize) {
+        const qint64 got = source.read(buffer + filled, CopyBufferSize - filled);
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    return filled;
+}
+} // namespace detail
+
+template <class Source, class Sink> void CopyAll(Source& source, Sink& sink) {
+    const auto buffer = std::make_unique_for_overwrite<char[]>(CopyBufferSize);
+    for (qint64 filled = CopyBufferSize; filled == CopyBufferSize;) {
+        filled = detail::FillBuffer(source, buffer.get());
+        if (filled > 0)
+            sink.write(buffer.get(), filled);
+    }
+}
+
+// Writes the whole source to a new backup file for the report (see BackupFile) and finishes it.
+// Returns the file's full path.
+template <class Source>
+QString WriteBackup(Source& source, const QString& reportId, const QString& stamp,
+                    const QString& directory = WorkingDirectory()) {
+    BackupFile file(reportId, stamp, directory);
+    CopyAll(source, file);
+    file.finish();
+    return file.path();
+}
+
+} // namespace platform

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+// A fresh directory for one test, named by its real path so that it compares with what the
+// system reports.
+class Scratch {
+public:
+    QString path(const QString& name = {}) const {
+        const QString root = QDir(dir_.path()).canonicalPath();
+        return name.isEmpty() ? root : root + u'/' + name;
+    }
+    void write(const QString& name, const QByteArray& content) const {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+        file.write(content);
+    }
+    QByteArray read(const QString& name) const {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+private:
+    QTemporaryDir dir_;
+};
+
+// Moves the process into a directory for one test and back again.
+class InDirectory {
+public:
+    explicit InDirectory(const QString& path) : saved_(QDir::currentPath()) {
+        EXPECT_EQ(::chdir(QFile::encodeName(path).constData()), 0);
+    }
+    ~InDirectory() { EXPECT_EQ(::chdir(QFile::encodeName(saved_).constData()), 0); }
+
+private:
+    QString saved_;
+};
