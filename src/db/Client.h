@@ -1,6 +1,7 @@
 #pragma once
 
 #include <ibase.h>
+#include <memory>
 
 namespace db {
 
@@ -47,7 +48,10 @@ public:
     decltype(&::isc_vax_integer) vax_integer;
 
 private:
-    void* library_;
+    struct Unload {
+        void operator()(void* library) const;
+    };
+    std::unique_ptr<void, Unload> library_;
 };
 
 } // namespace db

@@ -56,13 +56,16 @@ public:
     void detach(Dataset& dataset);
 
 private:
+    // Ends everything on the connection ignoring errors: for a lost connection and destruction.
     void forceClose();
+    void readDatabaseInfo();
 
     Client& client_;
     isc_db_handle handle_ = 0;
     QByteArray parameterBlock_;
     int dbDialect_ = 0;
     int odsMajor_ = 0;
+    bool forceClosing_ = false;
     std::vector<Transaction*> transactions_;
     std::vector<Dataset*> datasets_;
 };

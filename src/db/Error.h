@@ -1,10 +1,13 @@
 #pragma once
 
+#include <ibase.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace db {
+
+class Client;
 
 // A failure of the database layer. what() is the text the user sees, in UTF-8.
 class Error : public std::runtime_error {
@@ -22,6 +25,10 @@ public:
     // Every error code of the status vector, in order.
     const std::vector<long>& gdsCodes() const { return gdsCodes_; }
     bool hasCode(long code) const;
+
+    // The client library's text for a failed call's status vector: its message lines joined with
+    // CR LF, one trailing "." removed, nothing added.
+    static ServerError FromStatus(const Client& client, const ISC_STATUS* status);
 
 private:
     long sqlCode_;

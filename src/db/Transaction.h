@@ -2,15 +2,19 @@
 
 #include "Client.h"
 
+#include <QByteArray>
+
 namespace db {
 
 class Database;
 
 // The single transaction (IBT): empty parameter block, so the server's default options apply.
 // Destroyed while active, it commits; if that commit fails it rolls back, silently.
+// The database must outlive it.
 class Transaction {
 public:
-    explicit Transaction(Database& database);
+    // A non-empty parameter block (isc_tpb_version3 and its items) is sent as it is.
+    explicit Transaction(Database& database, QByteArray parameterBlock = {});
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
@@ -31,7 +35,11 @@ public:
     isc_tr_handle* handle();
 
 private:
+    using Ending = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*);
+    void end(Ending ending);
+
     Database& database_;
+    const QByteArray parameterBlock_;
     isc_tr_handle handle_ = 0;
 };
 

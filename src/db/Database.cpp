@@ -1,0 +1,201 @@
+#include "Database.h"
+
+#include "Dataset.h"
+#include "Error.h"
+#include "Transaction.h"
+
+#include <algorithm>
+
+namespace db {
+
+namespace {
+
+constexpr long LostConnectionCodes[] = {335544741, 335544726, 335544727};
+
+bool lostConnection(const ServerError& error) {
+    return std::any_of(std::begin(LostConnectionCodes), std::end(LostConnectionCodes),
+                       [&](long code) { return error.hasCode(code); });
+}
+
+Error invalidParameter(const QString& line) {
+    return Error("Invalid connection parameter: " + line.toStdString());
+}
+
+// Text items travel in the locale's 8-bit encoding behind a one-byte length.
+void appendText(QByteArray& block, char item, const QString& value, const QString& line) {
+    const QByteArray bytes = value.toLocal8Bit();
+    if (bytes.size() > 255)
+        throw invalidParameter(line);
+    block.append(item);
+    block.append(static_cast<char>(bytes.size()));
+    block.append(bytes);
+}
+
+void appendInteger(QByteArray& block, char item, qint32 value) {
+    block.append(item);
+    block.append(char(4));
+    for (int shift = 0; shift < 32; shift += 8)
+        block.append(static_cast<char>((value >> shift) & 0xFF));
+}
+
+template <typename Item> void forget(std::vector<Item*>& items, Item& item) {
+    items.erase(std::remove(items.begin(), items.end(), &item), items.end());
+}
+
+} // namespace
+
+Database::Database(Client& client) : client_(client) {}
+
+Database::~Database() {
+    forceClose();
+}
+
+bool Database::Connected() const {
+    return handle_ != 0;
+}
+
+void Database::Open() {
+    if (Connected())
+        return;
+    if (BeforeConnect)
+        BeforeConnect(*this);
+    if (parameterBlock_.isEmpty())
+        parameterBlock_ = BuildParameterBlock(Params);
+    const QByteArray name = DatabaseName.toLocal8Bit();
+    ISC_STATUS_ARRAY status;
+    if (client_.attach_database(status, static_cast<short>(name.size()), name.constData(), &handle_,
+                                static_cast<short>(parameterBlock_.size()),
+                                parameterBlock_.constData()))
+        throw ServerError::FromStatus(client_, status);
+    readDatabaseInfo();
+    if (AfterConnect)
+        AfterConnect(*this);
+}
+
+// Only informative: statements are always prepared with the client dialect 1.
+void Database::readDatabaseInfo() {
+    const char items[] = {isc_info_db_sql_dialect, isc_info_ods_version, isc_info_end};
+    char answer[64] = {};
+    ISC_STATUS_ARRAY status;
+    if (client_.database_info(status, &handle_, sizeof items, items, sizeof answer, answer))
+        RaiseStatus(status);
+    dbDialect_ = 1; // servers that predate dialects do not answer the item
+    for (const char* p = answer; p + 3 <= answer + sizeof answer && *p != isc_info_end;) {
+        const char item = *p;
+        const short length = static_cast<short>(client_.vax_integer(p + 1, 2));
+        const int value = client_.vax_integer(p + 3, length);
+        if (item == isc_info_db_sql_dialect)
+            dbDialect_ = value;
+        else if (item == isc_info_ods_version)
+            odsMajor_ = value;
+        else
+            break;
+        p += 3 + length;
+    }
+}
+
+void Database::Close() {
+    if (!Connected())
+        return;
+    for (Dataset* dataset : datasets_)
+        dataset->Close();
+    for (Transaction* transaction : transactions_)
+        transaction->EndSilently();
+    ISC_STATUS_ARRAY status;
+    if (client_.detach_database(status, &handle_))
+        RaiseStatus(status);
+}
+
+void Database::forceClose() {
+    if (!Connected() || forceClosing_)
+        return;
+    forceClosing_ = true;
+    for (Dataset* dataset : datasets_) {
+        try {
+            dataset->Close();
+        } catch (const std::exception&) {
+            // The connection is going away; there is nobody left to tell.
+        }
+    }
+    for (Transaction* transaction : transactions_)
+        transaction->EndSilently();
+    ISC_STATUS_ARRAY status;
+    client_.detach_database(status, &handle_);
+    handle_ = 0; // a failed detach leaves nothing this side could still use
+    forceClosing_ = false;
+}
+
+int Database::DBSQLDialect() const {
+    return dbDialect_;
+}
+
+int Database::OdsMajorVersion() const {
+    return odsMajor_;
+}
+
+QByteArray Database::BuildParameterBlock(const QStringList& params) {
+    QByteArray block(1, char(isc_dpb_version1));
+    for (const QString& line : params) {
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0)
+            throw invalidParameter(line);
+        const QString name = line.left(equals).trimmed().toLower();
+        const QString value = line.mid(equals + 1);
+        if (name == u"user_name") {
+            appendText(block, isc_dpb_user_name, value, line);
+        } else if (name == u"password") {
+            appendText(block, isc_dpb_password, value, line);
+        } else if (name == u"sql_dialect") {
+            bool ok = false;
+            const int dialect = value.trimmed().toInt(&ok);
+            if (!ok)
+                throw invalidParameter(line);
+            appendInteger(block, isc_dpb_sql_dialect, dialect);
+        } else {
+            throw invalidParameter(line);
+        }
+    }
+    return block;
+}
+
+const QByteArray& Database::ParameterBlock() const {
+    return parameterBlock_;
+}
+
+void Database::RaiseStatus(const ISC_STATUS* status) {
+    ServerError error = ServerError::FromStatus(client_, status);
+    if (lostConnection(error))
+        forceClose();
+    throw error;
+}
+
+void Database::CheckActive() const {
+    if (!Connected())
+        throw Error("Cannot perform operation -- DB is not open");
+}
+
+Client& Database::client() const {
+    return client_;
+}
+
+isc_db_handle* Database::handle() {
+    return &handle_;
+}
+
+void Database::attach(Transaction& transaction) {
+    transactions_.push_back(&transaction);
+}
+
+void Database::detach(Transaction& transaction) {
+    forget(transactions_, transaction);
+}
+
+void Database::attach(Dataset& dataset) {
+    datasets_.push_back(&dataset);
+}
+
+void Database::detach(Dataset& dataset) {
+    forget(datasets_, dataset);
+}
+
+} // namespace db

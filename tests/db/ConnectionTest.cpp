@@ -1,0 +1,107 @@
+#include "DbFixture.h"
+#include "support/FbScratch.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string NotFound = " not found in the path. Please install InterBase to use this "
+                             "functionality";
+
+} // namespace
+
+TEST(Client, LibraryMissingOrLackingEntryPoints) {
+    EXPECT_EQ(errorText([] { db::Client("libkorvex-missing.so.9"); }),
+              "InterBase library libkorvex-missing.so.9" + NotFound);
+    EXPECT_EQ(errorText([] { db::Client("libm.so.6"); }), "InterBase library libm.so.6" + NotFound);
+}
+
+TEST(ParameterBlock, DataModuleLinesGiveTheTabulatedBytes) {
+    const unsigned char expected[] = {0x01, 0x1C, 0x06, 's',  'y',  's',  'd',  'b', 'a',
+                                      0x1D, 0x09, 't',  'a',  'l',  'l',  'o',  'w', 'f',
+                                      'e',  'n',  0x3F, 0x04, 0x01, 0x00, 0x00, 0x00};
+    EXPECT_EQ(db::Database::BuildParameterBlock(DataModuleParams()),
+              QByteArray(reinterpret_cast<const char*>(expected), sizeof expected));
+}
+
+TEST(ParameterBlock, TextLengthsCountEncodedBytesAndDialectIsLittleEndian) {
+    const QByteArray password = QString("пар").toLocal8Bit();
+    const QByteArray block = db::Database::BuildParameterBlock({"password=пар", "sql_dialect=259"});
+    EXPECT_EQ(block, QByteArray("\x01\x1D", 2) + char(password.size()) + password +
+                         QByteArray("\x3F\x04\x03\x01\x00\x00", 6));
+}
+
+TEST(ParameterBlock, UnknownLineIsRefused) {
+    EXPECT_THROW(db::Database::BuildParameterBlock({"lc_ctype=UTF8"}), db::Error);
+}
+
+class OpenTest : public testing::TestWithParam<int> {};
+
+TEST_P(OpenTest, RunsHooksAroundAttachAndReadsTheDatabaseDialect) {
+    fbtest::ScratchDatabase scratch(GetParam());
+    scratch.execute("create table REPORTS (ID varchar(20) not null, DESCR blob sub_type 0)");
+    Connection c(QStringLiteral("placeholder"));
+    QString seenByAfterConnect;
+    c.database.BeforeConnect = [&](db::Database& sender) {
+        sender.DatabaseName = scratch.target();
+    };
+    c.database.AfterConnect = [&](db::Database& sender) {
+        EXPECT_TRUE(sender.Connected());
+        seenByAfterConnect = sender.DatabaseName;
+    };
+    c.database.Open();
+    EXPECT_EQ(seenByAfterConnect, scratch.target());
+    EXPECT_EQ(c.database.DBSQLDialect(), GetParam());
+    EXPECT_EQ(c.database.OdsMajorVersion(), 12);
+    EXPECT_EQ(c.database.ParameterBlock(), db::Database::BuildParameterBlock(DataModuleParams()));
+    c.transaction.StartTransaction();
+    c.database.Close();
+    EXPECT_FALSE(c.database.Connected());
+    EXPECT_FALSE(c.transaction.Active());
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, OpenTest, testing::Values(1, 3));
+
+TEST(Open, ParameterBlockIsBuiltOnceAtFirstConnect) {
+    fbtest::ScratchDatabase scratch;
+    Connection c(scratch.target());
+    c.database.Open();
+    c.database.Close();
+    c.database.Params = QStringList{"user_name=sysdba", "password=wrong", "sql_dialect=1"};
+    c.database.Open();
+    EXPECT_TRUE(c.database.Connected());
+}
+
+// Each failure carries the client library's lines, CR LF joined, with only the final "." gone.
+TEST(Open, FailedAttachRaisesTheClientLibraryTextAndSkipsAfterConnect) {
+    const std::string missing = "/tmp/korvex-no-such-dir/missing.fdb";
+    const std::string noServer = fbtest::Target(missing, 1); // nothing listens on port 1
+    struct Case {
+        std::string target;
+        QStringList params;
+        std::string text;
+    };
+    const Case cases[] = {
+        {fbtest::Target(missing), DataModuleParams(),
+         "I/O error during \"open\" operation for file \"" + missing +
+             "\"\r\nError while trying to open file\r\nNo such file or directory"},
+        {fbtest::Target(missing),
+         {"user_name=sysdba", "password=wrong", "sql_dialect=1"},
+         "Your user name and password are not defined. Ask your database administrator to set up "
+         "a Firebird login"},
+        {noServer, DataModuleParams(),
+         "Unable to complete network request to host \"127.0.0.1\".\r\nFailed to establish a "
+         "connection"},
+    };
+    for (const Case& failure : cases) {
+        Connection c(QString::fromStdString(failure.target));
+        c.database.Params = failure.params;
+        bool afterConnectRan = false;
+        c.database.AfterConnect = [&](db::Database&) {
+            afterConnectRan = true;
+        };
+        EXPECT_EQ(errorText([&] { c.database.Open(); }), failure.text);
+        EXPECT_FALSE(c.database.Connected());
+        EXPECT_FALSE(afterConnectRan);
+    }
+}

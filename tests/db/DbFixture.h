@@ -1,0 +1,38 @@
+#pragma once
+
+#include "db/Client.h"
+#include "db/Database.h"
+#include "db/Error.h"
+#include "db/Transaction.h"
+
+#include <QStringList>
+#include <functional>
+#include <string>
+
+// The data module's connection lines.
+inline QStringList DataModuleParams() {
+    return {"user_name=sysdba", "password=tallowfen", "sql_dialect=1"};
+}
+
+// A connection and its transaction, declared in the data module's order so that destruction
+// commits before it detaches.
+struct Connection {
+    explicit Connection(const QString& target) {
+        database.DatabaseName = target;
+        database.Params = DataModuleParams();
+    }
+
+    db::Client client;
+    db::Database database{client};
+    db::Transaction transaction{database};
+};
+
+// The text of the db::Error the call raises, or "no error".
+inline std::string errorText(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const db::Error& error) {
+        return error.what();
+    }
+    return "no error";
+}

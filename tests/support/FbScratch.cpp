@@ -1,0 +1,375 @@
+#include "FbScratch.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <random>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fbtest {
+
+namespace {
+
+std::string messageOf(const ISC_STATUS* status) {
+    std::string text;
+    char line[1024];
+    const ISC_STATUS* cursor = status;
+    while (fb_interpret(line, sizeof line, &cursor) > 0) {
+        if (!text.empty())
+            text += '\n';
+        text += line;
+    }
+    return text;
+}
+
+void check(ISC_STATUS result, const ISC_STATUS* status, const char* what) {
+    if (result)
+        throw std::runtime_error(std::string("fbtest: ") + what + ": " + messageOf(status));
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string uniqueDatabasePath() {
+    static std::atomic<int> counter{0};
+    std::random_device random;
+    return "/tmp/korvex-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-" +
+           std::to_string(random()) + ".fdb";
+}
+
+// One transaction, rolled back unless committed.
+class Transaction {
+public:
+    explicit Transaction(isc_db_handle& db) {
+        ISC_STATUS_ARRAY status;
+        check(isc_start_transaction(status, &handle_, 1, &db, 0, nullptr), status,
+              "start transaction");
+    }
+    ~Transaction() {
+        if (handle_) {
+            ISC_STATUS_ARRAY status;
+            isc_rollback_transaction(status, &handle_);
+        }
+    }
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+    isc_tr_handle* get() { return &handle_; }
+    void commit() {
+        ISC_STATUS_ARRAY status;
+        check(isc_commit_transaction(status, &handle_), status, "commit");
+    }
+
+private:
+    isc_tr_handle handle_ = 0;
+};
+
+class Statement {
+public:
+    explicit Statement(isc_db_handle& db) {
+        ISC_STATUS_ARRAY status;
+        check(isc_dsql_allocate_statement(status, &db, &handle_), status, "allocate statement");
+    }
+    ~Statement() {
+        ISC_STATUS_ARRAY status;
+        isc_dsql_free_statement(status, &handle_, DSQL_drop);
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    isc_stmt_handle* get() { return &handle_; }
+
+private:
+    isc_stmt_handle handle_ = 0;
+};
+
+class Blob {
+public:
+    Blob() = default;
+    ~Blob() {
+        if (handle_) {
+            ISC_STATUS_ARRAY status;
+            isc_cancel_blob(status, &handle_);
+        }
+    }
+    Blob(const Blob&) = delete;
+    Blob& operator=(const Blob&) = delete;
+
+    isc_blob_handle* get() { return &handle_; }
+    void close() {
+        ISC_STATUS_ARRAY status;
+        check(isc_close_blob(status, &handle_), status, "close BLOB");
+    }
+
+private:
+    isc_blob_handle handle_ = 0;
+};
+
+// An XSQLDA of one variable pointing at caller-owned storage.
+struct OneVar {
+    OneVar(short type, short length, void* data, short* indicator) {
+        sqlda.version = SQLDA_VERSION1;
+        sqlda.sqln = sqlda.sqld = 1;
+        XSQLVAR& var = sqlda.sqlvar[0];
+        var.sqltype = static_cast<short>(type | 1);
+        var.sqllen = length;
+        var.sqldata = static_cast<char*>(data);
+        var.sqlind = indicator;
+    }
+    XSQLDA sqlda{};
+};
+
+QByteArray readWholeBlob(isc_db_handle& db, isc_tr_handle* tr, ISC_QUAD id) {
+    Blob blob;
+    ISC_STATUS_ARRAY status;
+    check(isc_open_blob2(status, &db, tr, blob.get(), &id, 0, nullptr), status, "open BLOB");
+    QByteArray content;
+    char segment[32768];
+    for (;;) {
+        unsigned short got = 0;
+        const ISC_STATUS result =
+            isc_get_segment(status, blob.get(), &got, sizeof segment, segment);
+        if (result && result != isc_segment) {
+            if (result == isc_segstr_eof)
+                break;
+            check(result, status, "read BLOB");
+        }
+        content.append(segment, got);
+    }
+    blob.close();
+    return content;
+}
+
+} // namespace
+
+std::string Target(const std::string& path, int port) {
+    const std::string host = port == ServerPort ? "127.0.0.1" : "127.0.0.1/" + std::to_string(port);
+    return host + ":" + path;
+}
+
+ScratchDatabase::ScratchDatabase(int dialect, int port)
+    : dialect_(dialect), port_(port), path_(uniqueDatabasePath()) {
+    const std::string sql = "create database " + quoted(Target(path_, port_)) + " user " +
+                            quoted(User) + " password " + quoted(Password);
+    isc_tr_handle tr = 0;
+    ISC_STATUS_ARRAY status;
+    check(isc_dsql_execute_immediate(status, &db_, &tr, 0, sql.c_str(), dialect_, nullptr), status,
+          "create database");
+}
+
+ScratchDatabase::~ScratchDatabase() {
+    ISC_STATUS_ARRAY status;
+    if (isc_drop_database(status, &db_)) {
+        // The server is gone (a test killed it): the file is all that is left.
+        isc_detach_database(status, &db_);
+        std::filesystem::remove(path_);
+    }
+}
+
+QString ScratchDatabase::target() const {
+    return QString::fromStdString(Target(path_, port_));
+}
+
+void ScratchDatabase::execute(const std::string& sql) {
+    Transaction tr(db_);
+    ISC_STATUS_ARRAY status;
+    check(isc_dsql_execute_immediate(status, &db_, tr.get(), 0, sql.c_str(), dialect_, nullptr),
+          status, sql.c_str());
+    tr.commit();
+}
+
+std::optional<std::string> ScratchDatabase::queryValue(const std::string& select) {
+    Transaction tr(db_);
+    Statement stmt(db_);
+    struct {
+        short length;
+        char text[32000];
+    } value{};
+    short indicator = 0;
+    OneVar out(SQL_VARYING, sizeof value.text, &value, &indicator);
+    ISC_STATUS_ARRAY status;
+    check(isc_dsql_prepare(status, tr.get(), stmt.get(), 0, select.c_str(), dialect_, nullptr),
+          status, select.c_str());
+    check(isc_dsql_execute(status, tr.get(), stmt.get(), SQLDA_VERSION1, nullptr), status,
+          select.c_str());
+    const ISC_STATUS fetched = isc_dsql_fetch(status, stmt.get(), SQLDA_VERSION1, &out.sqlda);
+    if (fetched == 100)
+        throw std::runtime_error("fbtest: no row: " + select);
+    check(fetched, status, select.c_str());
+    if (indicator < 0)
+        return std::nullopt;
+    return std::string(value.text, value.length);
+}
+
+std::optional<QByteArray> ScratchDatabase::queryBlob(const std::string& select) {
+    Transaction tr(db_);
+    Statement stmt(db_);
+    ISC_QUAD id{};
+    short indicator = 0;
+    OneVar out(SQL_BLOB, sizeof id, &id, &indicator);
+    ISC_STATUS_ARRAY status;
+    check(isc_dsql_prepare(status, tr.get(), stmt.get(), 0, select.c_str(), dialect_, nullptr),
+          status, select.c_str());
+    check(isc_dsql_execute(status, tr.get(), stmt.get(), SQLDA_VERSION1, nullptr), status,
+          select.c_str());
+    const ISC_STATUS fetched = isc_dsql_fetch(status, stmt.get(), SQLDA_VERSION1, &out.sqlda);
+    if (fetched == 100)
+        throw std::runtime_error("fbtest: no row: " + select);
+    check(fetched, status, select.c_str());
+    if (indicator < 0)
+        return std::nullopt;
+    return readWholeBlob(db_, tr.get(), id);
+}
+
+std::optional<QByteArray> ScratchDatabase::readBlob(const std::string& table,
+                                                    const std::string& column,
+                                                    const std::string& keyColumn,
+                                                    const std::string& key) {
+    return queryBlob("select " + column + " from " + table + " where " + keyColumn + " = " +
+                     quoted(key));
+}
+
+void ScratchDatabase::writeBlob(const std::string& table, const std::string& column,
+                                const std::string& keyColumn, const std::string& key,
+                                const std::optional<QByteArray>& content) {
+    executeWithBlob("update " + table + " set " + column + " = ? where " + keyColumn + " = " +
+                        quoted(key),
+                    content);
+}
+
+void ScratchDatabase::insertReport(const std::string& id,
+                                   const std::optional<QByteArray>& content) {
+    executeWithBlob("insert into REPORTS (ID, DESCR) values (" + quoted(id) + ", ?)", content);
+}
+
+void ScratchDatabase::executeWithBlob(const std::string& sql,
+                                      const std::optional<QByteArray>& content) {
+    Transaction tr(db_);
+    ISC_STATUS_ARRAY status;
+    ISC_QUAD id{};
+    short indicator = content ? 0 : -1;
+    if (content) {
+        Blob blob;
+        check(isc_create_blob2(status, &db_, tr.get(), blob.get(), &id, 0, nullptr), status,
+              "create BLOB");
+        // Segments of another size than the layer's own, so a fault there cannot cancel out.
+        constexpr qsizetype Segment = 32000;
+        for (qsizetype at = 0; at < content->size(); at += Segment) {
+            const auto length =
+                static_cast<unsigned short>(std::min(Segment, content->size() - at));
+            check(isc_put_segment(status, blob.get(), length, content->constData() + at), status,
+                  "write BLOB");
+        }
+        blob.close();
+    }
+    OneVar in(SQL_BLOB, sizeof id, &id, &indicator);
+    check(isc_dsql_execute_immediate(status, &db_, tr.get(), 0, sql.c_str(), dialect_, &in.sqlda),
+          status, sql.c_str());
+    tr.commit();
+}
+
+namespace {
+
+// A port nobody listens on right now: the kernel's choice for an ephemeral bind.
+int freePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    const bool ok = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+    close(fd);
+    if (!ok)
+        throw std::runtime_error("fbtest: no free port");
+    return ntohs(address.sin_port);
+}
+
+bool portOpen(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool open = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return open;
+}
+
+// Dead includes a zombie that nobody has reaped yet.
+bool processAlive(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string pidField, name, state;
+    return stat >> pidField >> name >> state && state != "Z";
+}
+
+std::string makeInstanceDir() {
+    std::string dir = "/tmp/korvex-fbinstance-XXXXXX";
+    if (!mkdtemp(dir.data()))
+        throw std::runtime_error("fbtest: cannot create an instance folder");
+    return dir;
+}
+
+} // namespace
+
+ServerInstance::ServerInstance() : dir_(makeInstanceDir()), port_(freePort()) {
+    script("start");
+}
+
+ServerInstance::~ServerInstance() {
+    try {
+        script("stop");
+    } catch (const std::exception&) {
+        // Already stopped by a test, or it will be found by its folder.
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+void ServerInstance::script(const std::string& action) const {
+    const std::string log = dir_ + "/script-" + action + ".log";
+    const std::string command = std::string("bash '") + KORVEX_SOURCE_DIR +
+                                "/scripts/fbserver.sh' " + action + " --port " +
+                                std::to_string(port_) + " --dir '" + dir_ + "' >'" + log + "' 2>&1";
+    if (std::system(command.c_str()) != 0) {
+        std::ifstream in(log);
+        const std::string output((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+        throw std::runtime_error("fbtest: fbserver.sh " + action + " failed: " + output);
+    }
+}
+
+pid_t ServerInstance::pid() const {
+    std::ifstream in(dir_ + "/firebird.pid");
+    pid_t pid = 0;
+    if (!(in >> pid))
+        throw std::runtime_error("fbtest: no PID file in " + dir_);
+    return pid;
+}
+
+void ServerInstance::kill() {
+    const pid_t server = pid();
+    ::kill(server, SIGKILL);
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + seconds(30);
+    while (processAlive(server) || portOpen(port_)) {
+        if (steady_clock::now() > deadline)
+            throw std::runtime_error("fbtest: server " + std::to_string(server) + " survived");
+        std::this_thread::sleep_for(milliseconds(20));
+    }
+}
+
+} // namespace fbtest

@@ -1,0 +1,104 @@
+#pragma once
+
+// Test bed on the real Firebird test server (127.0.0.1:3050, SYSDBA / tallowfen, started by
+// `scripts/fbserver.sh start`).
+//
+// It talks to the client library directly and never uses src/db, so what a test checks through it
+// (what the server really stores, whether a commit really happened) does not depend on the code
+// under test. Every call runs in its own transaction, committed at once, over the scratch
+// database's own connection: it sees only committed work of other connections.
+//
+//   fbtest::ScratchDatabase scratch(3);                 // a new empty dialect-3 database
+//   scratch.execute("create table REPORTS (ID varchar(20) not null, DESCR blob sub_type 0)");
+//   scratch.insertReport("INVOICE", QByteArray("\0\1\2", 3));
+//   db.DatabaseName = scratch.target();                 // "127.0.0.1:/tmp/korvex-test-....fdb"
+//   ...
+//   EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), expected);
+//   EXPECT_EQ(scratch.queryValue("select count(*) from REPORTS"), "1");
+//
+// Failures throw std::runtime_error with the client library's message lines.
+
+#include <QByteArray>
+#include <QString>
+#include <ibase.h>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+
+namespace fbtest {
+
+inline constexpr int ServerPort = 3050;
+inline constexpr const char* User = "SYSDBA";
+inline constexpr const char* Password = "tallowfen";
+
+// "127.0.0.1:<path>" on the shared server's port, "127.0.0.1/<port>:<path>" on any other.
+std::string Target(const std::string& path, int port = ServerPort);
+
+// A new database on a server, dropped when this object goes (its file deleted if the server has
+// gone meanwhile). It keeps one connection of its own open for its lifetime.
+class ScratchDatabase {
+public:
+    explicit ScratchDatabase(int dialect = 1, int port = ServerPort);
+    ~ScratchDatabase();
+    ScratchDatabase(const ScratchDatabase&) = delete;
+    ScratchDatabase& operator=(const ScratchDatabase&) = delete;
+
+    // The file, unique under /tmp.
+    const std::string& path() const { return path_; }
+    // The connection target for db::Database::DatabaseName.
+    QString target() const;
+    int dialect() const { return dialect_; }
+
+    // DDL or DML, in the database's dialect.
+    void execute(const std::string& sql);
+    // The first column of the first row, converted to text by the server; nullopt for NULL.
+    // Throws when there is no row.
+    std::optional<std::string> queryValue(const std::string& select);
+    // The first column of the first row, a BLOB, read whole; nullopt for NULL. Throws when there
+    // is no row.
+    std::optional<QByteArray> queryBlob(const std::string& select);
+
+    // Shortcuts for a text key and a BLOB column, e.g. ("REPORTS", "DESCR", "ID", "INVOICE").
+    std::optional<QByteArray> readBlob(const std::string& table, const std::string& column,
+                                       const std::string& keyColumn, const std::string& key);
+    // nullopt stores NULL; an empty array stores an empty BLOB.
+    void writeBlob(const std::string& table, const std::string& column,
+                   const std::string& keyColumn, const std::string& key,
+                   const std::optional<QByteArray>& content);
+    // insert into REPORTS (ID, DESCR) values (id, content).
+    void insertReport(const std::string& id, const std::optional<QByteArray>& content);
+
+private:
+    // Runs a statement with one BLOB parameter, filled with this content.
+    void executeWithBlob(const std::string& sql, const std::optional<QByteArray>& content);
+
+    int dialect_;
+    int port_;
+    std::string path_;
+    isc_db_handle db_ = 0;
+};
+
+// A private Firebird server of its own (scripts/fbserver.sh start --port N --dir D) on a free
+// port, for tests that kill a server under a connection without disturbing the shared one.
+// Stopped and its folder removed at destruction.
+class ServerInstance {
+public:
+    ServerInstance();
+    ~ServerInstance();
+    ServerInstance(const ServerInstance&) = delete;
+    ServerInstance& operator=(const ServerInstance&) = delete;
+
+    int port() const { return port_; }
+    // The server process, as recorded in the instance folder.
+    pid_t pid() const;
+    // SIGKILL by PID; returns once the process is dead and its port closed.
+    void kill();
+
+private:
+    void script(const std::string& action) const;
+
+    std::string dir_;
+    int port_;
+};
+
+} // namespace fbtest
