@@ -15,8 +15,8 @@ class Transaction;
 
 // What the server describes of one output column or input parameter.
 struct ColumnInfo {
-    QString name;     // alias name for columns, empty for parameters
-    QString relation; // table name, empty when unknown
+    QString name;      // alias name for columns, empty for parameters
+    QString relation;  // table name, empty when unknown
     short sqlType = 0; // SQL_TEXT, SQL_VARYING, SQL_BLOB, ... without the nullable bit
     short subType = 0;
     short length = 0; // data length in bytes (for text: the declared byte length)
@@ -25,7 +25,8 @@ struct ColumnInfo {
 };
 
 // One value as it travels to or from the server. For text the bytes as stored (a CHAR column
-// padded), for a BLOB its 8-byte id, for other types the raw data area.
+// padded), for a BLOB its 8-byte id, for other types the raw data area. A NULL read from a row
+// still carries what the client library left in the data area (for a BLOB: 8 id bytes).
 struct Value {
     bool null = true;
     QByteArray data;
@@ -50,8 +51,10 @@ public:
     const std::vector<ColumnInfo>& Parameters() const;
     // The distinct parameter names, trimmed and upper-cased, in order of first appearance.
     const QStringList& ParamNames() const;
-    // Sets every placeholder with this name. A text value longer than the parameter allows raises
-    // "Trying to store a string of length %d into a field that can only contain %d".
+    // Sets every placeholder with this name. A text parameter takes the bytes as fixed-length text
+    // of their exact length; longer than the parameter allows raises "Trying to store a string of
+    // length %d into a field that can only contain %d". Any other parameter takes its raw data
+    // area (a BLOB its 8-byte id) of exactly the described length. Unset parameters are NULL.
     void SetParam(const QString& name, const Value& value);
 
     // Executes in the transaction; a select opens its cursor.
@@ -62,13 +65,16 @@ public:
     void CloseCursor();
     // The current row's values, in column order.
     std::vector<Value> Row() const;
-    // Rows changed by the last executed update, insert or delete (not the select count).
+    // Rows changed by the last executed update, insert or delete (not the select count); -1 for
+    // other kinds of statement.
     long RowsAffected() const;
 
     Database& database() const;
     Transaction& transaction() const;
 
 private:
+    void setParam(int index, const Value& value);
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -1,0 +1,153 @@
+#include "db/Statement.h"
+#include "DbFixture.h"
+#include "support/FbScratch.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+db::Value text(const QByteArray& bytes) {
+    return db::Value{false, bytes};
+}
+
+// A REPORTS table with a fixed-length key, open with an active transaction.
+class StatementTest : public testing::Test {
+protected:
+    StatementTest() : c(scratch.target()) {
+        scratch.execute("create table REPORTS (ID char(10), NAME varchar(20), DESCR blob)");
+        scratch.insertReport("PAYORDER_K", QByteArray("layout"));
+        scratch.insertReport("INVOICE", std::nullopt);
+        scratch.execute("update REPORTS set NAME = 'Фактура' where ID = 'INVOICE'");
+        c.database.Open();
+        c.transaction.StartTransaction();
+    }
+
+    std::vector<std::vector<db::Value>> rows(const QString& select) {
+        db::Statement statement(c.database, c.transaction);
+        statement.Prepare(select);
+        statement.Execute();
+        std::vector<std::vector<db::Value>> result;
+        while (statement.Fetch())
+            result.push_back(statement.Row());
+        return result;
+    }
+
+    long updated(const QString& update, const QByteArray& key) {
+        db::Statement statement(c.database, c.transaction);
+        statement.Prepare(update);
+        statement.SetParam("KEY", text(key));
+        statement.Execute();
+        return statement.RowsAffected();
+    }
+
+    fbtest::ScratchDatabase scratch;
+    Connection c;
+};
+
+} // namespace
+
+TEST_F(StatementTest, DescribesColumnsAndParameters) {
+    db::Statement statement(c.database, c.transaction);
+    statement.Prepare("select * from REPORTS where ID = :KEY and NAME <> :Other or ID = :key");
+    ASSERT_EQ(statement.Columns().size(), 3u);
+    const db::ColumnInfo& id = statement.Columns()[0];
+    EXPECT_EQ(id.name, "ID");
+    EXPECT_EQ(id.relation, "REPORTS");
+    EXPECT_EQ(id.sqlType, SQL_TEXT);
+    EXPECT_EQ(id.length, 10);
+    EXPECT_TRUE(id.nullable);
+    EXPECT_EQ(statement.Columns()[1].sqlType, SQL_VARYING);
+    EXPECT_EQ(statement.Columns()[2].sqlType, SQL_BLOB);
+    EXPECT_EQ(statement.Columns()[2].subType, 0);
+    EXPECT_EQ(statement.ParamNames(), (QStringList{"KEY", "OTHER"}));
+    ASSERT_EQ(statement.Parameters().size(), 3u);
+    EXPECT_EQ(statement.Parameters()[0].length, 10);
+}
+
+TEST_F(StatementTest, RowValuesAreTheStoredBytes) {
+    const auto result = rows("select ID, NAME, DESCR from REPORTS order by ID desc");
+    ASSERT_EQ(result.size(), 2u);
+    EXPECT_EQ(result[0][0].data, "PAYORDER_K");
+    EXPECT_TRUE(result[0][1].null);
+    EXPECT_FALSE(result[0][2].null);
+    EXPECT_EQ(result[0][2].data.size(), 8);
+    EXPECT_EQ(result[1][0].data, "INVOICE   "); // CHAR padded to its width
+    EXPECT_EQ(result[1][1].data, QString("Фактура").toLocal8Bit());
+    EXPECT_TRUE(result[1][2].null);
+}
+
+TEST_F(StatementTest, OneValueFillsEveryPlaceholderOfItsName) {
+    db::Statement statement(c.database, c.transaction);
+    statement.Prepare("select count(*) from REPORTS where ID = :K or NAME = :K");
+    statement.SetParam("k", text("INVOICE"));
+    statement.Execute();
+    ASSERT_TRUE(statement.Fetch());
+    EXPECT_EQ(statement.Row()[0].data, QByteArray("\1\0\0\0", 4));
+    EXPECT_FALSE(statement.Fetch());
+}
+
+TEST_F(StatementTest, TextLongerThanTheParameterIsRefused) {
+    db::Statement statement(c.database, c.transaction);
+    statement.Prepare("select ID from REPORTS where ID = :ID");
+    statement.SetParam("ID", text("1234567890"));
+    EXPECT_EQ(errorText([&] { statement.SetParam("ID", text("12345678901")); }),
+              "Trying to store a string of length 11 into a field that can only contain 10");
+}
+
+TEST_F(StatementTest, BlobIdAndNullParametersReachTheServer) {
+    const auto before = rows("select DESCR from REPORTS where ID = 'PAYORDER_K'");
+    db::Statement update(c.database, c.transaction);
+    update.Prepare("update REPORTS set DESCR = :DESCR, NAME = :NAME where ID = :OLD_ID");
+    update.SetParam("DESCR", before[0][0]);
+    update.SetParam("NAME", db::Value{});
+    update.SetParam("OLD_ID", text("INVOICE"));
+    update.Execute();
+    c.transaction.Commit();
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), QByteArray("layout"));
+    EXPECT_EQ(scratch.queryValue("select NAME from REPORTS where ID = 'INVOICE'"), std::nullopt);
+}
+
+TEST_F(StatementTest, RowsAffectedIsTheChangeCountNotTheSelectCount) {
+    scratch.insertReport("INVOICE", std::nullopt);
+    c.transaction.Commit(); // a fresh snapshot sees the second INVOICE
+    c.transaction.StartTransaction();
+    const QString update = "update REPORTS set NAME = 'x' where ID = :KEY";
+    EXPECT_EQ(updated(update, "VATDEC"), 0);
+    EXPECT_EQ(updated(update, "PAYORDER_K"), 1);
+    EXPECT_EQ(updated(update, "INVOICE"), 2);
+    EXPECT_EQ(updated("delete from REPORTS where ID = :KEY", "INVOICE"), 2);
+}
+
+TEST_F(StatementTest, PrepareErrorCarriesTheClientText) {
+    db::Statement statement(c.database, c.transaction);
+    try {
+        statement.Prepare("select * from MISSING");
+        FAIL() << "prepared";
+    } catch (const db::ServerError& error) {
+        EXPECT_STREQ(error.what(), "Dynamic SQL Error\r\nSQL error code = -204\r\nTable "
+                                   "unknown\r\nMISSING\r\nAt line 1, column 15");
+        EXPECT_EQ(error.sqlCode(), -204);
+        EXPECT_TRUE(error.hasCode(isc_dsql_relation_err));
+    }
+    EXPECT_FALSE(statement.Prepared());
+    EXPECT_TRUE(c.database.Connected());
+    EXPECT_TRUE(c.transaction.Active());
+}
+
+TEST_F(StatementTest, FetchErrorRaisesAndClosesTheCursor) {
+    db::Statement statement(c.database, c.transaction);
+    statement.Prepare("select cast(NAME as integer) from REPORTS order by ID desc");
+    statement.Execute();
+    ASSERT_TRUE(statement.Fetch()); // NULL converts
+    EXPECT_EQ(errorText([&] { statement.Fetch(); }), "conversion error from string \"Фактура\"");
+    EXPECT_THROW(statement.Fetch(), std::logic_error);
+    statement.Execute();
+    EXPECT_TRUE(statement.Fetch());
+}
+
+TEST_F(StatementTest, NeedsAnOpenConnection) {
+    db::Statement statement(c.database, c.transaction);
+    c.database.Close();
+    EXPECT_EQ(errorText([&] { statement.Prepare("select * from REPORTS"); }),
+              "Cannot perform operation -- DB is not open");
+}
