@@ -1,0 +1,169 @@
+#include "Blob.h"
+
+#include "Database.h"
+#include "Error.h"
+#include "Transaction.h"
+
+#include <algorithm>
+
+namespace db {
+namespace {
+
+bool Failed(const ISC_STATUS* status) {
+    return status[0] == 1 && status[1] != 0;
+}
+
+// One open BLOB. Closed explicitly once the transfer is complete; on any other path the destructor
+// releases the handle: a BLOB being read is closed, one being written is cancelled, so a partly
+// written BLOB never survives.
+class BlobHandle {
+public:
+    enum class Abandon { Close, Cancel };
+
+    BlobHandle(Transaction& transaction, Abandon abandon)
+        : transaction_(transaction), database_(transaction.database()), client_(database_.client()),
+          abandon_(abandon) {
+        database_.CheckActive();
+        if (!transaction_.Active())
+            throw Error("Transaction is not active");
+    }
+    ~BlobHandle() {
+        if (handle_ == 0)
+            return;
+        ISC_STATUS_ARRAY status;
+        if (abandon_ == Abandon::Cancel)
+            client_.cancel_blob(status, &handle_);
+        else
+            client_.close_blob(status, &handle_);
+    }
+    BlobHandle(const BlobHandle&) = delete;
+    BlobHandle& operator=(const BlobHandle&) = delete;
+
+    void create(ISC_QUAD& id, const QByteArray& parameterBlock) {
+        client_.create_blob2(status_, database_.handle(), transaction_.handle(), &handle_, &id,
+                             static_cast<short>(parameterBlock.size()),
+                             parameterBlock.isEmpty() ? nullptr : parameterBlock.constData());
+        check();
+    }
+    // No parameter block: the bytes come back exactly as stored, with no transliteration.
+    void open(ISC_QUAD id) {
+        client_.open_blob2(status_, database_.handle(), transaction_.handle(), &handle_, &id, 0,
+                           nullptr);
+        check();
+    }
+    QByteArray info(const QByteArray& items, short answerSize) {
+        QByteArray answer(answerSize, '\0');
+        client_.blob_info(status_, &handle_, static_cast<short>(items.size()), items.constData(),
+                          answerSize, answer.data());
+        check();
+        return answer;
+    }
+    // Returns the bytes read, or -1 at the end of the BLOB. A segment longer than the buffer
+    // yields the part that fits; the rest comes with the next call.
+    int getSegment(char* buffer, int max) {
+        unsigned short read = 0;
+        const ISC_STATUS result =
+            client_.get_segment(status_, &handle_, &read, static_cast<unsigned short>(max), buffer);
+        if (result == isc_segstr_eof)
+            return -1;
+        if (result != isc_segment)
+            check();
+        return read;
+    }
+    void putSegment(const char* data, int count) {
+        client_.put_segment(status_, &handle_, static_cast<unsigned short>(count), data);
+        check();
+    }
+    void close() {
+        client_.close_blob(status_, &handle_);
+        check();
+    }
+
+private:
+    void check() {
+        if (Failed(status_))
+            database_.RaiseStatus(status_);
+    }
+
+    Transaction& transaction_;
+    Database& database_;
+    Client& client_;
+    const Abandon abandon_;
+    isc_blob_handle handle_ = 0;
+    ISC_STATUS_ARRAY status_{};
+};
+
+// Items of an information answer: code, 2-byte little-endian length, value.
+qint64 LittleEndian(const char* bytes, int length) {
+    quint64 value = 0;
+    for (int i = length - 1; i >= 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+    return static_cast<qint64>(value);
+}
+
+qint64 InfoItem(const QByteArray& answer, char item) {
+    int pos = 0;
+    while (pos + 3 <= answer.size() && answer[pos] != isc_info_end &&
+           answer[pos] != isc_info_truncated) {
+        const char code = answer[pos];
+        const int length = static_cast<int>(LittleEndian(answer.constData() + pos + 1, 2));
+        if (pos + 3 + length > answer.size())
+            break;
+        if (code == item)
+            return LittleEndian(answer.constData() + pos + 3, length);
+        pos += 3 + length;
+    }
+    throw Error("The server did not report the BLOB's length");
+}
+
+qint64 TotalLength(BlobHandle& blob) {
+    static const char items[] = {isc_info_blob_num_segments, isc_info_blob_max_segment,
+                                 isc_info_blob_total_length, isc_info_blob_type};
+    return InfoItem(blob.info(QByteArray(items, sizeof items), 100), isc_info_blob_total_length);
+}
+
+} // namespace
+
+void CheckContentSize(qint64 size) {
+    if (size < 0 || size > MaxContentSize)
+        throw Error(QStringLiteral("Content of %1 bytes is too large: only contents under 2 GiB "
+                                   "can be handled")
+                        .arg(size)
+                        .toStdString());
+}
+
+QByteArray ReadBlob(Transaction& transaction, const ISC_QUAD& id) {
+    BlobHandle blob(transaction, BlobHandle::Abandon::Close);
+    blob.open(id);
+    const qint64 total = TotalLength(blob);
+    CheckContentSize(total);
+    QByteArray content(static_cast<qsizetype>(total), Qt::Uninitialized);
+    qsizetype done = 0;
+    while (done < content.size()) {
+        const int max =
+            static_cast<int>(std::min<qsizetype>(BlobSegmentSize, content.size() - done));
+        const int read = blob.getSegment(content.data() + done, max);
+        if (read < 0)
+            break;
+        done += read;
+    }
+    content.truncate(done);
+    blob.close();
+    return content;
+}
+
+ISC_QUAD WriteBlob(Transaction& transaction, const QByteArray& content,
+                   const QByteArray& parameterBlock) {
+    CheckContentSize(content.size());
+    BlobHandle blob(transaction, BlobHandle::Abandon::Cancel);
+    ISC_QUAD id{};
+    blob.create(id, parameterBlock);
+    for (qsizetype pos = 0; pos < content.size(); pos += BlobSegmentSize) {
+        const auto count = std::min<qsizetype>(BlobSegmentSize, content.size() - pos);
+        blob.putSegment(content.constData() + pos, static_cast<int>(count));
+    }
+    blob.close();
+    return id;
+}
+
+} // namespace db
