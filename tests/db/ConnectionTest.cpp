@@ -31,10 +31,6 @@ TEST(ParameterBlock, TextLengthsCountEncodedBytesAndDialectIsLittleEndian) {
                          QByteArray("\x3F\x04\x03\x01\x00\x00", 6));
 }
 
-TEST(ParameterBlock, UnknownLineIsRefused) {
-    EXPECT_THROW(db::Database::BuildParameterBlock({"lc_ctype=UTF8"}), db::Error);
-}
-
 class OpenTest : public testing::TestWithParam<int> {};
 
 TEST_P(OpenTest, RunsHooksAroundAttachAndReadsTheDatabaseDialect) {

@@ -151,3 +151,23 @@ TEST_F(StatementTest, NeedsAnOpenConnection) {
     EXPECT_EQ(errorText([&] { statement.Prepare("select * from REPORTS"); }),
               "Cannot perform operation -- DB is not open");
 }
+
+TEST_F(StatementTest, MissingRightIsAPermissionErrorAtPrepare) {
+    fbtest::ScratchUser reader(scratch);
+    scratch.execute("grant select on REPORTS to " + reader.name());
+    Connection limited(scratch.target());
+    limited.database.Params =
+        QStringList{QString::fromStdString("user_name=" + reader.name()),
+                    QString::fromStdString("password=" + reader.password()), "sql_dialect=1"};
+    limited.database.Open();
+    limited.transaction.StartTransaction();
+    db::Statement statement(limited.database, limited.transaction);
+    statement.Prepare("select * from REPORTS");
+    try {
+        statement.Prepare("update REPORTS set DESCR = :DESCR where ID = :OLD_ID");
+        FAIL() << "prepared";
+    } catch (const db::ServerError& error) {
+        EXPECT_EQ(error.sqlCode(), -551);
+        EXPECT_STREQ(error.what(), "no permission for UPDATE access to TABLE REPORTS");
+    }
+}

@@ -36,7 +36,7 @@ void check(ISC_STATUS result, const ISC_STATUS* status, const char* what) {
         throw std::runtime_error(std::string("fbtest: ") + what + ": " + messageOf(status));
 }
 
-std::string quoted(const std::string& text) {
+std::string sqlLiteral(const std::string& text) {
     std::string out = "'";
     for (char c : text)
         out += c == '\'' ? std::string("''") : std::string(1, c);
@@ -162,8 +162,8 @@ std::string Target(const std::string& path, int port) {
 
 ScratchDatabase::ScratchDatabase(int dialect, int port)
     : dialect_(dialect), port_(port), path_(uniqueDatabasePath()) {
-    const std::string sql = "create database " + quoted(Target(path_, port_)) + " user " +
-                            quoted(User) + " password " + quoted(Password);
+    const std::string sql = "create database " + sqlLiteral(Target(path_, port_)) + " user " +
+                            sqlLiteral(User) + " password " + sqlLiteral(Password);
     isc_tr_handle tr = 0;
     ISC_STATUS_ARRAY status;
     check(isc_dsql_execute_immediate(status, &db_, &tr, 0, sql.c_str(), dialect_, nullptr), status,
@@ -239,20 +239,20 @@ std::optional<QByteArray> ScratchDatabase::readBlob(const std::string& table,
                                                     const std::string& keyColumn,
                                                     const std::string& key) {
     return queryBlob("select " + column + " from " + table + " where " + keyColumn + " = " +
-                     quoted(key));
+                     sqlLiteral(key));
 }
 
 void ScratchDatabase::writeBlob(const std::string& table, const std::string& column,
                                 const std::string& keyColumn, const std::string& key,
                                 const std::optional<QByteArray>& content) {
     executeWithBlob("update " + table + " set " + column + " = ? where " + keyColumn + " = " +
-                        quoted(key),
+                        sqlLiteral(key),
                     content);
 }
 
 void ScratchDatabase::insertReport(const std::string& id,
                                    const std::optional<QByteArray>& content) {
-    executeWithBlob("insert into REPORTS (ID, DESCR) values (" + quoted(id) + ", ?)", content);
+    executeWithBlob("insert into REPORTS (ID, DESCR) values (" + sqlLiteral(id) + ", ?)", content);
 }
 
 void ScratchDatabase::executeWithBlob(const std::string& sql,
@@ -279,6 +279,27 @@ void ScratchDatabase::executeWithBlob(const std::string& sql,
     check(isc_dsql_execute_immediate(status, &db_, tr.get(), 0, sql.c_str(), dialect_, &in.sqlda),
           status, sql.c_str());
     tr.commit();
+}
+
+namespace {
+
+std::string uniqueUserName() {
+    static std::atomic<int> counter{0};
+    return "KORVEX_" + std::to_string(getpid()) + "_" + std::to_string(++counter);
+}
+
+} // namespace
+
+ScratchUser::ScratchUser(ScratchDatabase& database) : database_(database), name_(uniqueUserName()) {
+    database_.execute("create user " + name_ + " password " + sqlLiteral(password_));
+}
+
+ScratchUser::~ScratchUser() {
+    try {
+        database_.execute("drop user " + name_);
+    } catch (const std::exception&) {
+        // The server is gone; so is every session of this login.
+    }
 }
 
 namespace {

@@ -78,6 +78,24 @@ private:
     isc_db_handle db_ = 0;
 };
 
+// A login of its own on a scratch database's server, with no rights but those the test grants
+// ("grant select on REPORTS to " + user.name()). Dropped at destruction.
+class ScratchUser {
+public:
+    explicit ScratchUser(ScratchDatabase& database);
+    ~ScratchUser();
+    ScratchUser(const ScratchUser&) = delete;
+    ScratchUser& operator=(const ScratchUser&) = delete;
+
+    const std::string& name() const { return name_; }
+    const std::string& password() const { return password_; }
+
+private:
+    ScratchDatabase& database_;
+    std::string name_;
+    std::string password_ = "korvex";
+};
+
 // A private Firebird server of its own (scripts/fbserver.sh start --port N --dir D) on a free
 // port, for tests that kill a server under a connection without disturbing the shared one.
 // Stopped and its folder removed at destruction.
