@@ -63,10 +63,14 @@ write_config() {
     local root
     root=$(firebird_root)
     mkdir -p "$dir/lock" "$dir/tmp"
-    ln -sfn "$root/intl" "$dir/intl"
     ln -sfn "$root/plugins" "$dir/plugins"
     ln -sfn "$root/plugins.conf" "$dir/plugins.conf"
-    ln -sfn "$root/intl/fbintl.conf" "$dir/fbintl.conf"
+    # The engine finds the character-set module by its real path: through a link it
+    # loads it, then reports every character set outside the built-in ones as not
+    # installed. A copy keeps WIN1251 and the like usable.
+    rm -rf "$dir/intl"
+    mkdir "$dir/intl"
+    cp "$root/intl/libfbintl.so" "$dir/intl/"
     cat >"$dir/firebird.conf" <<EOF
 # Private test instance: loopback only, own security database, SRP users.
 RemoteServicePort = $port
