@@ -1,0 +1,228 @@
+#include "Main.h"
+
+#include "Data.h"
+#include "platform/Process.h"
+#include "ui_MainF.h"
+#include "version.h"
+
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QStyle>
+
+// The design-time settings live in this static library; nothing else would link them in.
+static void InitResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+const QString MakerAddress = QStringLiteral("https://www.korvex.bg");
+
+// X11 and Wayland report the physical X key as keycode 53 (evdev 45 + 8), whatever the layout.
+constexpr quint32 XKeyScanCode = 53;
+
+bool IsPhysicalAltX(const QKeyEvent& event) {
+    return event.modifiers() == Qt::AltModifier && event.nativeScanCode() == XKeyScanCode;
+}
+
+std::unique_ptr<Ui::TMainF> SetUpDesign(QMainWindow* window) {
+    InitResources();
+    auto ui = std::make_unique<Ui::TMainF>();
+    ui->setupUi(window);
+    return ui;
+}
+
+// Keeps a widget at its design-time distances from its parent's left and bottom edges, also
+// when the widget itself changes size.
+class BottomLeftAnchor : public QObject {
+public:
+    BottomLeftAnchor(QWidget* widget, int designParentHeight)
+        : QObject(widget), widget_(widget), left_(widget->x()),
+          bottom_(designParentHeight - widget->y() - widget->height()) {
+        widget->parentWidget()->installEventFilter(this);
+        widget->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize)
+            widget_->move(left_, widget_->parentWidget()->height() - bottom_ - widget_->height());
+        return false;
+    }
+
+private:
+    QWidget* widget_;
+    int left_;
+    int bottom_;
+};
+
+// The name filters show "All Files (*.*)", which must list every file, names without a dot too;
+// the dialog takes its patterns from the filter strings and "*.*" would hide those names.
+void SetUpReportFilters(QFileDialog& dialog) {
+    const QString allFilesCaption = QStringLiteral("All Files (*.*)");
+    dialog.setNameFilters(
+        {QStringLiteral("Fast Reports (*.fr3)"), QStringLiteral("All Files (*)")});
+    const auto combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+    combo->setItemText(1, allFilesCaption);
+}
+
+} // namespace
+
+QString GetAppVersion() {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(KORVEX_VERSION_MAJOR)
+        .arg(KORVEX_VERSION_MINOR)
+        .arg(KORVEX_VERSION_PATCH)
+        .arg(KORVEX_VERSION_TWEAK);
+}
+
+void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner) {
+    QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Ok);
+    box.exec();
+}
+
+void ShowInformation(const QString& text, QWidget* owner) {
+    ShowBox(QMessageBox::Information, QStringLiteral("Information"), text, owner);
+}
+
+void ShowError(const QString& text, QWidget* owner) {
+    ShowBox(QMessageBox::Critical, QStringLiteral("Error"), text, owner);
+}
+
+QString GeneralErrorText(const QString& text) {
+    return !text.isEmpty() && text.back() > u'.' ? text + u'.' : text;
+}
+
+void ShowGeneralError(const QString& text, QWidget* owner) {
+    ShowBox(QMessageBox::Critical, platform::ApplicationTitle(), GeneralErrorText(text), owner);
+}
+
+TMainF::TMainF(QWidget* parent)
+    : QMainWindow(parent), ui(SetUpDesign(this)), lDatabase(ui->lDatabase), N1(ui->N1), OD(this) {
+    // The design's window size is that of the client area, below the menu bar.
+    const QSize clientSize = size();
+    new BottomLeftAnchor(lDatabase, clientSize.height());
+    resize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height());
+    CentreOnScreen();
+
+    QPalette buttonFace = palette();
+    buttonFace.setColor(QPalette::Window, buttonFace.color(QPalette::Button));
+    setPalette(buttonFace);
+
+    OD.setOption(QFileDialog::DontUseNativeDialog);
+    OD.setWindowTitle(QStringLiteral("Select Report"));
+    OD.setDefaultSuffix(QStringLiteral("FR3"));
+    SetUpReportFilters(OD);
+
+    ConnectCommands();
+    FormCreate();
+}
+
+TMainF::~TMainF() = default;
+
+// The platform window is made now so that the frame around it counts where the platform knows it.
+void TMainF::CentreOnScreen() {
+    create();
+    move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
+                             QGuiApplication::primaryScreen()->availableGeometry())
+             .topLeft());
+}
+
+void TMainF::FormCreate() {
+    setWindowTitle(windowTitle() + QStringLiteral(" - ") + GetAppVersion());
+}
+
+void TMainF::ConnectCommands() {
+    const std::pair<QAction*, void (TMainF::*)()> commands[] = {
+        {ui->N4, &TMainF::N4Click},   {ui->N7, &TMainF::N7Click},
+        {ui->N10, &TMainF::N10Click}, {ui->N11, &TMainF::N11Click},
+        {ui->N16, &TMainF::N16Click}, {ui->N17, &TMainF::N17Click},
+        {ui->N2, &TMainF::N2Click},   {ui->RPTBILL1, &TMainF::RPTBILL1Click},
+        {ui->N5, &TMainF::N5Click},   {ui->N6, &TMainF::N6Click},
+    };
+    for (const auto& [action, handler] : commands)
+        connect(action, &QAction::triggered, this,
+                [this, handler = handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+}
+
+void TMainF::UseDataModule(TDM& dm) {
+    dm_ = &dm;
+    dm.OnConnected = [this](const QString& target) {
+        ShowDatabase(target);
+    };
+}
+
+void TMainF::ShowDatabase(const QString& target) {
+    lDatabase->setText(QStringLiteral("Database: ") + target);
+    lDatabase->adjustSize();
+}
+
+void TMainF::RunCommand(const std::function<void()>& command) {
+    // The box is shown outside the handler so that its event loop does not run inside a catch.
+    QString error;
+    try {
+        command();
+        return;
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    }
+    ShowGeneralError(error, this);
+}
+
+void TMainF::keyPressEvent(QKeyEvent* event) {
+    // Shortcuts match the layout's character, so with a Cyrillic-only layout Alt+X arrives here
+    // unmatched; the physical key still means "Изход".
+    if (IsPhysicalAltX(*event)) {
+        ui->N6->trigger();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void TMainF::UpdateReport(const QString&) {}
+
+void TMainF::N4Click() {
+    UpdateReport(QStringLiteral("PAYORDER_K"));
+}
+
+void TMainF::N7Click() {
+    UpdateReport(QStringLiteral("PAYORDER_B"));
+}
+
+void TMainF::N10Click() {
+    UpdateReport(QStringLiteral("BILLBEFORE"));
+}
+
+void TMainF::N11Click() {
+    UpdateReport(QStringLiteral("INVOICE"));
+}
+
+void TMainF::N16Click() {
+    UpdateReport(QStringLiteral("VATBAY"));
+}
+
+void TMainF::N17Click() {
+    UpdateReport(QStringLiteral("VATSELL"));
+}
+
+void TMainF::N2Click() {
+    UpdateReport(QStringLiteral("VATDEC"));
+}
+
+void TMainF::RPTBILL1Click() {
+    UpdateReport(QStringLiteral("RPTBILL"));
+}
+
+void TMainF::N5Click() {
+    ShowInformation(MakerAddress, this);
+}
+
+void TMainF::N6Click() {
+    close();
+}

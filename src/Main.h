@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QFileDialog>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QKeyEvent;
+class QLabel;
+class QMenu;
+class TDM;
+
+namespace Ui {
+class TMainF;
+}
+
+// The four-part file version of this build, "1.23.9.4": unpadded parts joined by ".".
+QString GetAppVersion();
+
+// Every box the tool shows: its text as plain text (never HTML), one "OK" button that is the
+// default and that Escape and the close box stand for too, centred on its owner, or on the
+// screen when there is none.
+void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner);
+void ShowInformation(const QString& text, QWidget* owner);
+void ShowError(const QString& text, QWidget* owner);
+
+// The general error display: the text with "." appended when its last character's code is
+// above U+002E, in an error box titled with the application title.
+QString GeneralErrorText(const QString& text);
+void ShowGeneralError(const QString& text, QWidget* owner);
+
+class TMainF : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit TMainF(QWidget* parent = nullptr);
+    ~TMainF() override;
+
+    // Shows "Database: " + the target once the data module has connected, and gives the
+    // report commands the module's transaction and report list.
+    void UseDataModule(TDM& dm);
+
+    // The one way in for every menu command: an error escaping the command goes to the general
+    // error display and the program carries on, with nothing reset.
+    void RunCommand(const std::function<void()>& command);
+
+    void UpdateReport(const QString& reportId);
+
+    void N4Click();
+    void N7Click();
+    void N10Click();
+    void N11Click();
+    void N16Click();
+    void N17Click();
+    void N2Click();
+    void RPTBILL1Click();
+    void N5Click();
+    void N6Click();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FormCreate();
+    void CentreOnScreen();
+    void ConnectCommands();
+    void ShowDatabase(const QString& target);
+
+    std::unique_ptr<Ui::TMainF> ui;
+    TDM* dm_ = nullptr;
+
+public:
+    QLabel* const lDatabase;
+    QMenu* const N1;
+    QFileDialog OD;
+};
