@@ -1,0 +1,52 @@
+#pragma once
+
+// What the window and start-up tests share: the product's REPORTS table on a scratch database,
+// and a folder in which that database is the tool's default target.
+
+#include "support/FbScratch.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace apptest {
+
+inline const QStringList ReportIds = {"PAYORDER_K", "PAYORDER_B", "BILLBEFORE", "INVOICE",
+                                      "VATBAY",     "VATSELL",    "VATDEC",     "RPTBILL"};
+
+// Bytes no text conversion leaves alone: a NUL, a CR LF and bytes above 0x7F.
+QByteArray SampleLayout(const QString& id);
+
+// REPORTS as the product has it, one row per report identifier holding its sample layout.
+void CreateReports(fbtest::ScratchDatabase& scratch);
+
+// A new folder holding KORVEX.FDB, a link to the scratch database; subPath names folders to
+// create below the temporary one first (e.g. "<b>x</b>", which makes "<b>x<" and "b>" in it).
+class TargetFolder {
+public:
+    explicit TargetFolder(const fbtest::ScratchDatabase& scratch, const QString& subPath = {});
+
+    // The folder's real path, as the working directory reports it.
+    const QString& path() const { return path_; }
+    // The default target there: "127.0.0.1:" + path + "/KORVEX.FDB".
+    QString target() const;
+
+private:
+    QTemporaryDir root_;
+    QString path_;
+};
+
+// The process's working directory while this lives.
+class WorkingDirectory {
+public:
+    explicit WorkingDirectory(const QString& path);
+    ~WorkingDirectory();
+    WorkingDirectory(const WorkingDirectory&) = delete;
+    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+private:
+    QString saved_;
+};
+
+} // namespace apptest
