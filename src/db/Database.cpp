@@ -80,9 +80,12 @@ void Database::readDatabaseInfo() {
     if (client_.database_info(status, &handle_, sizeof items, items, sizeof answer, answer))
         RaiseStatus(status);
     dbDialect_ = 1; // servers that predate dialects do not answer the item
-    for (const char* p = answer; p + 3 <= answer + sizeof answer && *p != isc_info_end;) {
+    const char* end = answer + sizeof answer;
+    for (const char* p = answer; p + 3 <= end && *p != isc_info_end;) {
         const char item = *p;
         const short length = static_cast<short>(client_.vax_integer(p + 1, 2));
+        if (p + 3 + length > end)
+            break;
         const int value = client_.vax_integer(p + 3, length);
         if (item == isc_info_db_sql_dialect)
             dbDialect_ = value;
