@@ -148,10 +148,12 @@ struct Dataset::Impl {
         void write(const char* data, qint64 count) override {
             if (!impl_.editing(serial_))
                 throw Error("Not in edit mode");
+            if (count <= 0)
+                return;
             CheckContentSize(holder_->content.size() + count);
             holder_->content.append(data, count);
             holder_->modified = true;
-            written_ = written_ || count > 0;
+            written_ = true;
         }
         void close() override {
             if (written_ && impl_.editing(serial_))
