@@ -1,6 +1,8 @@
 #include "Main.h"
 
 #include "Data.h"
+#include "platform/BackupName.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 #include "ui_MainF.h"
 #include "version.h"
@@ -21,6 +23,9 @@ static void InitResources() {
 namespace {
 
 const QString MakerAddress = QStringLiteral("https://www.korvex.bg");
+const QString ContentField = QStringLiteral("DESCR");
+const QString UpdateSucceeded = QStringLiteral("Обновяването премина УСПЕШНО");
+const QString UpdateFailed = QStringLiteral("Обновяването e НЕУСПЕШНО"); // Latin "e"
 
 // X11 and Wayland report the physical X key as keycode 53 (evdev 45 + 8), whatever the layout.
 constexpr quint32 XKeyScanCode = 53;
@@ -67,6 +72,46 @@ void SetUpReportFilters(QFileDialog& dialog) {
         {QStringLiteral("Fast Reports (*.fr3)"), QStringLiteral("All Files (*)")});
     const auto combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
     combo->setItemText(1, allFilesCaption);
+}
+
+// An edit left pending by a failure would hold half-written content that a later command could
+// post: whatever ends the command before the guarded post cancels it. Outside edit mode (after
+// the guarded step) cancelling does nothing.
+class PendingEdit {
+public:
+    explicit PendingEdit(db::Dataset& dataset) : dataset_(dataset) { dataset.Edit(); }
+    ~PendingEdit() {
+        try {
+            dataset_.Cancel();
+        } catch (const std::exception&) {
+            // Nothing better to do while another error is on its way to the user.
+        }
+    }
+    PendingEdit(const PendingEdit&) = delete;
+    PendingEdit& operator=(const PendingEdit&) = delete;
+
+private:
+    db::Dataset& dataset_;
+};
+
+void BackUpStoredLayout(db::Dataset& reports, const QString& reportId) {
+    const std::unique_ptr<db::ContentReader> stored = reports.CreateContentReader(ContentField);
+    platform::WriteBackup(*stored, reportId, platform::TimeStamp(platform::LocalNow()));
+}
+
+void ReplaceContent(db::Dataset& reports, platform::InputFile& file) {
+    const std::unique_ptr<db::ContentWriter> content = reports.CreateContentWriter(ContentField);
+    platform::CopyAll(file, *content);
+    content->close();
+}
+
+// One cleanup step of a failed update, run whatever the others did.
+void Attempt(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const std::exception&) {
+        // The failure message follows all the same.
+    }
 }
 
 } // namespace
@@ -185,7 +230,56 @@ void TMainF::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
-void TMainF::UpdateReport(const QString&) {}
+void TMainF::UpdateReport(const QString& reportId) {
+    OD.setWindowTitle(QStringLiteral("Select Report for: ") + reportId);
+    if (!ChooseTemplate())
+        return;
+    platform::InputFile file(lastTemplate_);
+
+    db::Transaction& IBT = dm_->IBT;
+    db::Dataset& IBReports = dm_->IBReports;
+    if (!IBT.Active())
+        IBT.StartTransaction();
+    if (!IBReports.Locate(QStringLiteral("ID"), reportId))
+        return;
+    BackUpStoredLayout(IBReports, reportId);
+
+    const PendingEdit edit(IBReports);
+    ReplaceContent(IBReports, file);
+    if (!IBT.Active())
+        IBT.StartTransaction();
+    PostAndCommit(IBReports, IBT);
+}
+
+bool TMainF::ChooseTemplate() {
+    // Offered again even after a cancelled dialog in which something else was typed.
+    if (!lastTemplate_.isEmpty())
+        OD.selectFile(lastTemplate_);
+    if (OD.exec() != QDialog::Accepted || OD.selectedFiles().isEmpty())
+        return false;
+    lastTemplate_ = OD.selectedFiles().constFirst();
+    return true;
+}
+
+void TMainF::PostAndCommit(db::Dataset& reports, db::Transaction& transaction) {
+    try {
+        reports.Post();
+        if (transaction.Active())
+            transaction.CommitRetaining();
+        ShowInformation(UpdateSucceeded, this);
+        return;
+    } catch (const std::exception&) {
+        // Told to the user as a failed update below, without the error's own text.
+    }
+    Attempt([&] {
+        if (transaction.Active())
+            transaction.RollbackRetaining();
+    });
+    // A post that went through before the commit failed left the rolled-back bytes cached.
+    Attempt([&] { reports.RevertLastPost(); });
+    Attempt([&] { reports.Cancel(); });
+    ShowError(UpdateFailed, this);
+}
 
 void TMainF::N4Click() {
     UpdateReport(QStringLiteral("PAYORDER_K"));

@@ -12,6 +12,11 @@ class QLabel;
 class QMenu;
 class TDM;
 
+namespace db {
+class Dataset;
+class Transaction;
+} // namespace db
+
 namespace Ui {
 class TMainF;
 }
@@ -67,9 +72,12 @@ private:
     void CentreOnScreen();
     void ConnectCommands();
     void ShowDatabase(const QString& target);
+    bool ChooseTemplate();
+    void PostAndCommit(db::Dataset& reports, db::Transaction& transaction);
 
     std::unique_ptr<Ui::TMainF> ui;
     TDM* dm_ = nullptr;
+    QString lastTemplate_; // the full path chosen last, by any report command
 
 public:
     QLabel* const lDatabase;
