@@ -12,9 +12,9 @@ QByteArray SampleLayout(const QString& id) {
            QByteArray("\0\r\n\xC3\xA9\xFF", 6) + "</Report>";
 }
 
-void CreateReports(fbtest::ScratchDatabase& scratch) {
-    scratch.execute("create table REPORTS (ID varchar(20) not null primary key, "
-                    "DESCR blob sub_type 0)");
+void CreateReports(fbtest::ScratchDatabase& scratch, const std::string& descrType) {
+    scratch.execute("create table REPORTS (ID varchar(20) not null primary key, DESCR " +
+                    descrType + ")");
     for (const QString& id : ReportIds)
         scratch.insertReport(id.toStdString(), SampleLayout(id));
 }

@@ -19,7 +19,8 @@ inline const QStringList ReportIds = {"PAYORDER_K", "PAYORDER_B", "BILLBEFORE", 
 QByteArray SampleLayout(const QString& id);
 
 // REPORTS as the product has it, one row per report identifier holding its sample layout.
-void CreateReports(fbtest::ScratchDatabase& scratch);
+void CreateReports(fbtest::ScratchDatabase& scratch,
+                   const std::string& descrType = "blob sub_type 0");
 
 // A new folder holding KORVEX.FDB, a link to the scratch database; subPath names folders to
 // create below the temporary one first (e.g. "<b>x</b>", which makes "<b>x<" and "b>" in it).

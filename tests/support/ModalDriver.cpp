@@ -50,8 +50,8 @@ void ModalDriver::ChooseFile(const QString& path, const QString& filter,
     answers_.push_back({false, path, filter, std::move(afterAccept)});
 }
 
-void ModalDriver::CancelFileDialog() {
-    answers_.push_back({true, {}, {}, {}});
+void ModalDriver::CancelFileDialog(const QString& typed) {
+    answers_.push_back({true, typed, {}, {}});
 }
 
 void ModalDriver::poll() {
@@ -94,17 +94,18 @@ void ModalDriver::answerFileDialog(QFileDialog* dialog) {
             answer_ = std::move(answers_.front());
             answers_.pop_front();
         }
-        if (answer_.cancel) {
-            dialog->reject();
-            return;
-        }
         if (!answer_.filter.isEmpty())
             dialog->selectNameFilter(answer_.filter);
-        const auto edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-        edit->setText(answer_.path);
-        if (QCompleter* completer = edit->completer())
-            completer->popup()->hide();
-        dialog_ = dialog;
+        if (!answer_.path.isEmpty()) {
+            const auto edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            edit->setText(answer_.path);
+            if (QCompleter* completer = edit->completer())
+                completer->popup()->hide();
+        }
+        if (answer_.cancel)
+            dialog->reject();
+        else
+            dialog_ = dialog;
         return;
     }
     const auto buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));

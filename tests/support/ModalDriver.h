@@ -58,7 +58,8 @@ public:
     // accepts; then runs afterAccept, before the dialog's caller goes on.
     void ChooseFile(const QString& path, const QString& filter = {},
                     std::function<void()> afterAccept = {});
-    void CancelFileDialog();
+    // Types this first, when given, then cancels.
+    void CancelFileDialog(const QString& typed = {});
 
     Dismissal dismissal = Dismissal::ClickOk;
     std::vector<SeenBox> boxes;

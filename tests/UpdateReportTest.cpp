@@ -1,0 +1,385 @@
+// The report commands end to end: the test plays the user in the open dialog and the message
+// boxes, the tool works on a scratch database on the real server, and what was stored is read
+// back over a second connection.
+
+#include "AppFixture.h"
+#include "Data.h"
+#include "Main.h"
+#include "platform/BackupName.h"
+#include "platform/Files.h"
+#include "support/ModalDriver.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using apptest::ModalDriver;
+using apptest::SampleLayout;
+
+namespace {
+
+const QString Succeeded = "Обновяването премина УСПЕШНО";
+const QString Failed = "Обновяването e НЕУСПЕШНО";
+const QString AllFiles = "All Files (*.*)";
+
+QByteArray RandomBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(20230922);
+    for (char& byte : bytes)
+        byte = char(generator.generate());
+    return bytes;
+}
+
+// Lowers this process's file-size limit while it lives; a write past it fails instead of
+// killing the process.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        platform::ReportFileSizeLimitAsWriteError();
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        const rlimit lowered{bytes, saved_.rlim_max};
+        EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &lowered), 0);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+// Another process running a shell script on a file (as "$0") for at most a minute; the script
+// says "ready" once it has done its first step. Ended with everything it started.
+class Meddler {
+public:
+    Meddler(const QString& script, const QString& file) {
+        process_.setChildProcessModifier([] { ::setpgid(0, 0); });
+        process_.start("timeout", {"60", "sh", "-c", script, file});
+        EXPECT_TRUE(process_.waitForReadyRead(10000));
+    }
+    ~Meddler() {
+        ::kill(-pid_t(process_.processId()), SIGKILL);
+        process_.waitForFinished();
+    }
+
+private:
+    QProcess process_;
+};
+
+class UpdateReportTest : public testing::Test {
+protected:
+    void SetUp() override { window.UseDataModule(dm); }
+
+    // The tool's start-up: the report list opens on REPORTS as the test has made it.
+    void Open() {
+        dm.IBReports.Open();
+        window.show();
+    }
+    void CreateAndOpen() {
+        apptest::CreateReports(scratch);
+        Open();
+    }
+    // Shows the tool what others committed since its transaction started.
+    void Reopen() {
+        dm.IBReports.Close();
+        dm.IBT.Commit();
+        dm.IBReports.Open();
+    }
+
+    void Run(const char* command) { window.findChild<QAction*>(command)->trigger(); }
+
+    QString Template(const QString& name, const QByteArray& content = {}) {
+        const QString path = templates.filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        return path;
+    }
+
+    std::optional<QByteArray> Stored(const QString& id) {
+        return scratch.readBlob("REPORTS", "DESCR", "ID", id.toStdString());
+    }
+    void ExpectNothingStoredChanged() {
+        for (const QString& id : apptest::ReportIds)
+            EXPECT_EQ(Stored(id), SampleLayout(id)) << id.toStdString();
+        EXPECT_EQ(dm.IBReports.state(), db::Dataset::State::Browse);
+    }
+
+    QStringList Backups() const { return QDir(folder.path()).entryList({"B_*.FR3"}, QDir::Files); }
+    QByteArray Backup(const QString& name) const {
+        QFile file(QDir(folder.path()).filePath(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    void ExpectBox(size_t index, const QString& title, QMessageBox::Icon icon,
+                   const QString& text) {
+        ASSERT_GT(user.boxes.size(), index);
+        const apptest::SeenBox& box = user.boxes[index];
+        EXPECT_EQ(box.title, title);
+        EXPECT_EQ(box.icon, icon);
+        EXPECT_EQ(box.text, text);
+        EXPECT_EQ(box.buttons, QStringList{"OK"});
+    }
+    void ExpectOnlyBox(const QString& title, QMessageBox::Icon icon, const QString& text) {
+        EXPECT_EQ(user.boxes.size(), 1u);
+        ExpectBox(0, title, icon, text);
+        user.boxes.clear();
+    }
+    void ExpectSuccess() { ExpectOnlyBox("Information", QMessageBox::Information, Succeeded); }
+    void ExpectFailure() { ExpectOnlyBox("Error", QMessageBox::Critical, Failed); }
+    // The general error display, titled after this executable.
+    void ExpectError(const QString& text) {
+        ExpectOnlyBox("app_tests", QMessageBox::Critical, text);
+    }
+
+    fbtest::ScratchDatabase scratch;
+    apptest::TargetFolder folder{scratch};
+    apptest::WorkingDirectory inFolder{folder.path()};
+    QTemporaryDir templateFolder;
+    QDir templates{QDir(templateFolder.path()).canonicalPath()};
+    TMainF window;
+    TDM dm;
+    ModalDriver user;
+};
+
+TEST_F(UpdateReportTest, EachCommandReachesItsOwnRow) {
+    CreateAndOpen();
+    const std::pair<const char*, QString> commands[] = {
+        {"N4", "PAYORDER_K"}, {"N7", "PAYORDER_B"}, {"N10", "BILLBEFORE"}, {"N11", "INVOICE"},
+        {"N16", "VATBAY"},    {"N17", "VATSELL"},   {"N2", "VATDEC"},      {"RPTBILL1", "RPTBILL"},
+    };
+    for (const auto& [command, id] : commands) {
+        user.ChooseFile(Template(id + ".fr3", "new " + id.toUtf8()));
+        Run(command);
+        ExpectSuccess();
+        EXPECT_EQ(user.fileDialogs.back().title, "Select Report for: " + id);
+    }
+    for (const auto& [command, id] : commands) {
+        EXPECT_EQ(Stored(id), "new " + id.toUtf8());
+        const QStringList backups = QDir(folder.path()).entryList({"B_" + id + "_*.FR3"});
+        ASSERT_EQ(backups.size(), 1) << id.toStdString();
+        EXPECT_EQ(Backup(backups[0]), SampleLayout(id));
+    }
+}
+
+TEST_F(UpdateReportTest, ReplacesTheBytesExactlyAfterABackupThatNeverOverwrites) {
+    CreateAndOpen();
+    const QByteArray large = RandomBytes(5 * platform::CopyBufferSize / 2 + 7);
+    const QString before = platform::TimeStamp(platform::LocalNow());
+    user.ChooseFile(Template("large.fr3", large));
+    Run("N4");
+    const QString after = platform::TimeStamp(platform::LocalNow());
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_K"), large); // read over another connection: committed
+    EXPECT_TRUE(dm.IBT.Active());
+
+    ASSERT_EQ(Backups().size(), 1);
+    const QString first = Backups()[0];
+    const auto name = QRegularExpression("^B_PAYORDER_K_(\\d{12})\\.FR3$").match(first);
+    ASSERT_TRUE(name.hasMatch()) << first.toStdString();
+    EXPECT_TRUE(before <= name.captured(1) && name.captured(1) <= after);
+    EXPECT_EQ(Backup(first), SampleLayout("PAYORDER_K"));
+
+    // Every name the next backup could get in the coming half minute is taken already.
+    QStringList taken;
+    for (int second = 0; second < 30; ++second) {
+        const QString stamp = platform::TimeStamp(platform::LocalNow().addSecs(second));
+        const QString name = platform::BackupFileName("PAYORDER_K", stamp);
+        if (name != first && !taken.contains(name)) {
+            QFile file(QDir(folder.path()).filePath(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+            file.write("taken");
+            taken << name;
+        }
+    }
+    user.ChooseFile(Template("second.fr3", "second"));
+    Run("N4");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_K"), "second");
+    EXPECT_EQ(Backup(first), SampleLayout("PAYORDER_K"));
+    for (const QString& name : taken)
+        EXPECT_EQ(Backup(name), "taken") << name.toStdString();
+    QStringList added = Backups();
+    for (const QString& name : taken + QStringList{first})
+        added.removeOne(name);
+    ASSERT_EQ(added.size(), 1);
+    EXPECT_TRUE(added[0].endsWith("_2.FR3")) << added[0].toStdString();
+    EXPECT_EQ(Backup(added[0]), large); // the first replacement's bytes, from the list's memory
+}
+
+TEST_F(UpdateReportTest, TemplatesThatCannotBeReadWholeChangeNothing) {
+    CreateAndOpen();
+    user.CancelFileDialog();
+    Run("N4");
+    EXPECT_TRUE(user.boxes.empty());
+
+    const QString missing = templates.filePath("missing.fr3");
+    user.ChooseFile(missing);
+    Run("N4");
+    ExpectError("Cannot open file \"" + missing + "\". No such file or directory.");
+
+    const QString held = Template("held.fr3", "held");
+    {
+        const Meddler holder("exec flock -x \"$0\" -c 'echo ready; sleep 60'", held);
+        user.ChooseFile(held);
+        Run("N4");
+    }
+    ExpectError("Cannot open file \"" + held + "\". Resource temporarily unavailable.");
+
+    const QString fifo = templates.filePath("pipe.fr3");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    user.ChooseFile(fifo, AllFiles);
+    Run("N4");
+    ExpectError("Cannot open file \"" + fifo + "\". Operation not supported.");
+
+    // A directory took the name between the dialog and the open.
+    const QString directory = templates.filePath("became-a-directory.fr3");
+    user.ChooseFile(directory, {}, [&] { QDir().mkdir(directory); });
+    Run("N4");
+    ExpectError("Cannot open file \"" + directory + "\". Is a directory.");
+
+    EXPECT_TRUE(Backups().isEmpty());
+    ExpectNothingStoredChanged();
+}
+
+TEST_F(UpdateReportTest, AFileChangingWhileReadIsRefusedAndItsEditDropped) {
+    CreateAndOpen();
+    const QString growing = Template("growing.fr3", RandomBytes(4 * platform::CopyBufferSize));
+    {
+        const Meddler appender("echo ready; while :; do echo more >> \"$0\"; done", growing);
+        user.ChooseFile(growing);
+        Run("N4");
+    }
+    ExpectError("Stream read error.");
+    ExpectNothingStoredChanged();
+    ASSERT_EQ(Backups().size(), 1); // written before the file was read
+    EXPECT_EQ(Backup(Backups()[0]), SampleLayout("PAYORDER_K"));
+
+    // Nothing of the refused file is left to be posted by the next command.
+    user.ChooseFile(Template("next.fr3", "next"));
+    Run("N7");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_K"), SampleLayout("PAYORDER_K"));
+    EXPECT_EQ(Stored("PAYORDER_B"), "next");
+}
+
+TEST_F(UpdateReportTest, NoRowForTheIdentifierShowsNothing) {
+    CreateAndOpen();
+    scratch.execute("delete from REPORTS where ID = 'VATDEC'");
+    Reopen();
+    user.ChooseFile(Template("vatdec.fr3", "new"));
+    Run("N2");
+    EXPECT_EQ(user.fileDialogs.size(), 1u);
+    EXPECT_TRUE(user.boxes.empty());
+    EXPECT_TRUE(Backups().isEmpty());
+    EXPECT_TRUE(dm.IBT.Active());
+}
+
+TEST_F(UpdateReportTest, BackupFailuresStopBeforeTheDatabaseIsTouched) {
+    CreateAndOpen();
+    const QString chosen = Template("new.fr3", "new");
+    {
+        // sysfs refuses new files even to root, who may write anywhere else.
+        const apptest::WorkingDirectory unwritable("/sys");
+        user.ChooseFile(chosen);
+        Run("N4");
+    }
+    ASSERT_EQ(user.boxes.size(), 1u);
+    EXPECT_TRUE(QRegularExpression("^Cannot create file \"/sys/B_PAYORDER_K_\\d{12}\\.FR3\"\\. "
+                                   "Permission denied\\.$")
+                    .match(user.boxes[0].text)
+                    .hasMatch())
+        << user.boxes[0].text.toStdString();
+    user.boxes.clear();
+    ExpectNothingStoredChanged();
+
+    const QByteArray large = RandomBytes(64 * 1024);
+    scratch.writeBlob("REPORTS", "DESCR", "ID", "INVOICE", large);
+    Reopen();
+    {
+        const FileSizeLimit limit(1000);
+        user.ChooseFile(chosen);
+        Run("N11");
+    }
+    ExpectError("Stream write error.");
+    ASSERT_EQ(Backups().size(), 1);
+    EXPECT_EQ(Backup(Backups()[0]), large.left(1000)); // left on disk as far as it got
+    EXPECT_EQ(Stored("INVOICE"), large);
+    EXPECT_EQ(dm.IBReports.state(), db::Dataset::State::Browse);
+}
+
+TEST_F(UpdateReportTest, RefusedPostsRollBackAndKeepTheBackup) {
+    apptest::CreateReports(scratch, "blob sub_type 0 not null");
+    Open();
+    user.ChooseFile(Template("empty.fr3"));
+    Run("N4");
+    ExpectFailure();
+    ExpectNothingStoredChanged();
+    EXPECT_TRUE(dm.IBT.Active());
+    ASSERT_EQ(Backups().size(), 1);
+    EXPECT_EQ(Backup(Backups()[0]), SampleLayout("PAYORDER_K"));
+
+    scratch.execute("delete from REPORTS where ID = 'PAYORDER_B'"); // after the list read it
+    user.ChooseFile(Template("orphan.fr3", "orphan"));
+    Run("N7");
+    ExpectFailure();
+    EXPECT_EQ(Backups().size(), 2);
+    EXPECT_EQ(dm.IBReports.state(), db::Dataset::State::Browse);
+}
+
+TEST_F(UpdateReportTest, AFailedCommitRestoresTheRowSoARetryBacksUpTheStoredBytes) {
+    apptest::CreateReports(scratch);
+    // The first commit of a transaction that changed REPORTS is refused, later ones go through.
+    scratch.execute("create exception COMMIT_REFUSED 'commit refused'");
+    scratch.execute("create sequence COMMIT_REFUSALS");
+    scratch.execute("alter sequence COMMIT_REFUSALS restart with 1");
+    scratch.execute("create trigger REPORTS_CHANGED for REPORTS after update as begin "
+                    "rdb$set_context('USER_TRANSACTION', 'REPORTS_CHANGED', '1'); end");
+    scratch.execute("create trigger REFUSE_COMMIT on transaction commit as begin "
+                    "if (rdb$get_context('USER_TRANSACTION', 'REPORTS_CHANGED') = '1') then "
+                    "if (gen_id(COMMIT_REFUSALS, -1) >= 0) then exception COMMIT_REFUSED; end");
+    Open();
+
+    user.ChooseFile(Template("rejected.fr3", "rejected"));
+    Run("N4");
+    ExpectFailure();
+    ExpectNothingStoredChanged();
+
+    user.ChooseFile(Template("retry.fr3", "retry"));
+    Run("N4");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_K"), "retry");
+    const QStringList backups = Backups();
+    ASSERT_EQ(backups.size(), 2);
+    for (const QString& backup : backups)
+        EXPECT_EQ(Backup(backup), SampleLayout("PAYORDER_K")) << backup.toStdString();
+}
+
+TEST_F(UpdateReportTest, TheDialogOffersTheLastFileAndFilterOfAnyCommand) {
+    CreateAndOpen();
+    const QString chosen = Template("layout.txt", "layout");
+    user.ChooseFile(chosen, AllFiles);
+    Run("N4");
+    ExpectSuccess();
+    user.CancelFileDialog(templates.filePath("typed-then-cancelled.fr3"));
+    Run("N7");
+    user.CancelFileDialog();
+    Run("N10");
+
+    ASSERT_EQ(user.fileDialogs.size(), 3u);
+    EXPECT_EQ(user.fileDialogs[0].filter, "Fast Reports (*.fr3)");
+    for (size_t later = 1; later < 3; ++later) {
+        EXPECT_EQ(user.fileDialogs[later].preselected, QStringList{chosen});
+        EXPECT_EQ(user.fileDialogs[later].filter, AllFiles);
+    }
+    EXPECT_TRUE(user.boxes.empty());
+    EXPECT_EQ(Stored("PAYORDER_K"), "layout");
+}
+
+} // namespace
