@@ -67,11 +67,10 @@ private:
 // The name filters show "All Files (*.*)", which must list every file, names without a dot too;
 // the dialog takes its patterns from the filter strings and "*.*" would hide those names.
 void SetUpReportFilters(QFileDialog& dialog) {
-    const QString allFilesCaption = QStringLiteral("All Files (*.*)");
     dialog.setNameFilters(
         {QStringLiteral("Fast Reports (*.fr3)"), QStringLiteral("All Files (*)")});
     const auto combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-    combo->setItemText(1, allFilesCaption);
+    combo->setItemText(1, QStringLiteral("All Files (*.*)"));
 }
 
 // An edit left pending by a failure would hold half-written content that a later command could
