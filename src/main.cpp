@@ -1,6 +1,7 @@
 #include "Main.h"
 #include "Data.h"
 #include "platform/Files.h"
+#include "platform/Termination.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -48,6 +49,9 @@ int main(int argc, char* argv[]) {
     MainF.UseDataModule(*DM);
 
     OpenReportList(MainF, *DM);
+    // After the client library is loaded and used, so its own signal handlers are replaced.
+    const platform::TerminationRequests terminationRequests(
+        [] { QApplication::closeAllWindows(); });
     MainF.show();
     return application.exec();
 }

@@ -7,11 +7,13 @@
 #include "Main.h"
 #include "db/Statement.h"
 
+#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using apptest::TargetFolder;
@@ -171,3 +173,38 @@ TEST(ShutdownTest, DestroyingTheDataModuleCommitsItsActiveTransaction) {
 }
 
 } // namespace
+
+namespace {
+
+// Attachments to the scratch database other than the asking one: the tool's, once connected.
+int OtherAttachments(fbtest::ScratchDatabase& scratch) {
+    return std::stoi(scratch
+                         .queryValue("select count(*) from mon$attachments where "
+                                     "mon$system_flag = 0 and "
+                                     "mon$attachment_id <> current_connection")
+                         .value_or("0"));
+}
+
+} // namespace
+
+// A session logging out sends SIGTERM; the client library's own handler for it used to tear the
+// library down under the running program, which then crashed instead of shutting down.
+TEST(ShutdownTest, TerminationSignalEndsTheRunThroughTheOrdinaryShutdown) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    const TargetFolder folder(scratch);
+    QProcess tool;
+    tool.setWorkingDirectory(folder.path());
+    tool.start(KORVEX_BINARY, {});
+    ASSERT_TRUE(tool.waitForStarted());
+    QDeadlineTimer connected(RunTimeoutMs);
+    while (OtherAttachments(scratch) == 0 && !connected.hasExpired())
+        QThread::msleep(50);
+    ASSERT_EQ(OtherAttachments(scratch), 1);
+
+    tool.terminate();
+    ASSERT_TRUE(tool.waitForFinished(RunTimeoutMs));
+    EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(tool.exitCode(), 0);
+    EXPECT_EQ(OtherAttachments(scratch), 0);
+}
