@@ -127,13 +127,17 @@ recorded_pid() {
     if [[ -f $pid_file ]]; then cat "$pid_file"; fi
 }
 
-# A zombie still answers kill -0 but is dead; a reused PID is not our server.
-is_our_server() {
+# A zombie still answers kill -0 but is dead.
+is_alive() {
     local pid=$1 state
     [[ -n $pid && -r /proc/$pid/stat ]] || return 1
     state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) || return 1
-    [[ $state != Z ]] || return 1
-    [[ $(readlink "/proc/$pid/exe" 2>/dev/null) == "$SERVER_BIN" ]]
+    [[ $state != Z ]]
+}
+
+# A reused PID is not our server.
+is_our_server() {
+    is_alive "$1" && [[ $(readlink "/proc/$1/exe" 2>/dev/null) == "$SERVER_BIN" ]]
 }
 
 # Launched in its own session with no inherited descriptors, so the server neither holds a
@@ -155,8 +159,9 @@ launch() {
 wait_until_ready() {
     local pid=$1 deadline=$((SECONDS + START_TIMEOUT_S))
     while ((SECONDS < deadline)); do
-        is_our_server "$pid" || die "server exited at start; see $dir/firebird.out and /var/log/firebird/firebird3.0.log"
-        if port_open && [[ $(probe) == accepted ]]; then
+        # Until the launching subshell has reached its exec, the PID is still a shell's.
+        is_alive "$pid" || die "server exited at start; see $dir/firebird.out and /var/log/firebird/firebird3.0.log"
+        if is_our_server "$pid" && port_open && [[ $(probe) == accepted ]]; then
             return
         fi
         sleep 0.1
