@@ -123,18 +123,8 @@ QString GetAppVersion() {
         .arg(KORVEX_VERSION_TWEAK);
 }
 
-namespace {
-
-// Qt breaks plain text lines at LF only; a lone CR, such as the one that puts a start-up error
-// below an empty line, would vanish.
-QString DisplayedLines(QString text) {
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-}
-
-} // namespace
-
 void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner) {
-    QMessageBox box(icon, title, DisplayedLines(text), QMessageBox::Ok, owner);
+    QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Ok);

@@ -94,7 +94,7 @@ void ExpectStartUpError(const ToolRun& run, const QString& containing) {
     EXPECT_TRUE(box["plainText"].toBool());
     EXPECT_EQ(box["visibleWindows"].toArray(), QJsonArray{});
     const QString text = box["text"].toString();
-    EXPECT_TRUE(text.startsWith("\n") && !text.startsWith("\n\n")) << text.toStdString();
+    EXPECT_TRUE(text.startsWith("\r") && !text.startsWith("\r\r")) << text.toStdString();
     EXPECT_TRUE(text.contains(containing)) << text.toStdString();
 }
 
@@ -118,7 +118,7 @@ TEST(StartUpTest, WithoutTableReportsTheLabelNamesTheTargetAndTheServerSaysWhy) 
     fbtest::ScratchDatabase scratch;
     QTemporaryDir folder;
     const ToolRun run = RunTool(folder.path(), {scratch.target()});
-    ExpectStartUpError(run, "Table unknown\nREPORTS");
+    ExpectStartUpError(run, "Table unknown\r\nREPORTS");
     ExpectWindow(run, "Database: " + scratch.target(), false);
 }
 
