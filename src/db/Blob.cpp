@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "Error.h"
+#include "InfoAnswer.h"
 #include "Transaction.h"
 
 #include <algorithm>
@@ -93,33 +94,14 @@ private:
     ISC_STATUS_ARRAY status_{};
 };
 
-// Items of an information answer: code, 2-byte little-endian length, value.
-qint64 LittleEndian(const char* bytes, int length) {
-    quint64 value = 0;
-    for (int i = length - 1; i >= 0; --i)
-        value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-    return static_cast<qint64>(value);
-}
-
-qint64 InfoItem(const QByteArray& answer, char item) {
-    int pos = 0;
-    while (pos + 3 <= answer.size() && answer[pos] != isc_info_end &&
-           answer[pos] != isc_info_truncated) {
-        const char code = answer[pos];
-        const int length = static_cast<int>(LittleEndian(answer.constData() + pos + 1, 2));
-        if (pos + 3 + length > answer.size())
-            break;
-        if (code == item)
-            return LittleEndian(answer.constData() + pos + 3, length);
-        pos += 3 + length;
-    }
-    throw Error("The server did not report the BLOB's length");
-}
-
 qint64 TotalLength(BlobHandle& blob) {
     static const char items[] = {isc_info_blob_num_segments, isc_info_blob_max_segment,
                                  isc_info_blob_total_length, isc_info_blob_type};
-    return InfoItem(blob.info(QByteArray(items, sizeof items), 100), isc_info_blob_total_length);
+    const QByteArray answer = blob.info(QByteArray(items, sizeof items), 100);
+    if (const auto value = FindInfoItem(answer, isc_info_blob_total_length))
+        if (const auto length = InfoNumber(*value))
+            return *length;
+    throw Error("The server did not report the BLOB's length");
 }
 
 } // namespace

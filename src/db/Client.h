@@ -45,7 +45,6 @@ public:
     decltype(&::isc_cancel_blob) cancel_blob;
     decltype(&::isc_sqlcode) sqlcode;
     decltype(&::fb_interpret) interpret;
-    decltype(&::isc_vax_integer) vax_integer;
 
 private:
     struct Unload {

@@ -2,6 +2,7 @@
 
 #include "Dataset.h"
 #include "Error.h"
+#include "InfoAnswer.h"
 #include "Transaction.h"
 
 #include <algorithm>
@@ -79,22 +80,13 @@ void Database::readDatabaseInfo() {
     ISC_STATUS_ARRAY status;
     if (client_.database_info(status, &handle_, sizeof items, items, sizeof answer, answer))
         RaiseStatus(status);
-    dbDialect_ = 1; // servers that predate dialects do not answer the item
-    const char* end = answer + sizeof answer;
-    for (const char* p = answer; p + 3 <= end && *p != isc_info_end;) {
-        const char item = *p;
-        const short length = static_cast<short>(client_.vax_integer(p + 1, 2));
-        if (p + 3 + length > end)
-            break;
-        const int value = client_.vax_integer(p + 3, length);
-        if (item == isc_info_db_sql_dialect)
-            dbDialect_ = value;
-        else if (item == isc_info_ods_version)
-            odsMajor_ = value;
-        else
-            break;
-        p += 3 + length;
-    }
+    const QByteArrayView info(answer, sizeof answer);
+    const auto number = [&](char item, int absent) {
+        const auto value = FindInfoItem(info, item);
+        return static_cast<int>(value ? InfoNumber(*value).value_or(absent) : absent);
+    };
+    dbDialect_ = number(isc_info_db_sql_dialect, 1); // servers that predate dialects omit it
+    odsMajor_ = number(isc_info_ods_version, 0);
 }
 
 void Database::Close() {

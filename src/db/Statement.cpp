@@ -2,6 +2,7 @@
 
 #include "Database.h"
 #include "Error.h"
+#include "InfoAnswer.h"
 #include "SqlParams.h"
 #include "Transaction.h"
 
@@ -190,8 +191,8 @@ struct Statement::Impl {
         call(client().dsql_sql_info(status, p.handle.get(), sizeof items, items, sizeof answer,
                                     answer),
              status);
-        const short length = static_cast<short>(client().vax_integer(answer + 1, 2));
-        return client().vax_integer(answer + 3, length);
+        const auto value = FindInfoItem(QByteArrayView(answer, sizeof answer), items[0]);
+        return static_cast<int>(value ? InfoNumber(*value).value_or(0) : 0);
     }
 
     Database& database;
@@ -344,15 +345,10 @@ long Statement::RowsAffected() const {
     d->call(d->client().dsql_sql_info(status, p.handle.get(), sizeof items, items, sizeof answer,
                                       answer),
             status);
-    // isc_info_sql_records, its length, then one (item, length, count) triple per kind of change.
-    const char* end = answer + sizeof answer;
-    for (const char* q = answer + 3; q + 3 <= end && *q != isc_info_end;) {
-        const short length = static_cast<short>(d->client().vax_integer(q + 1, 2));
-        if (*q == wanted)
-            return d->client().vax_integer(q + 3, length);
-        q += 3 + length;
-    }
-    return 0;
+    // The records item holds one (item, length, count) cluster per kind of change.
+    const auto records = FindInfoItem(QByteArrayView(answer, sizeof answer), isc_info_sql_records);
+    const auto count = records ? FindInfoItem(*records, wanted) : std::nullopt;
+    return count ? static_cast<long>(InfoNumber(*count).value_or(0)) : 0;
 }
 
 Database& Statement::database() const {
