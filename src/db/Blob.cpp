@@ -125,11 +125,11 @@ QByteArray ReadBlob(Transaction& transaction, const ISC_QUAD& id) {
         const int max =
             static_cast<int>(std::min<qsizetype>(BlobSegmentSize, content.size() - done));
         const int read = blob.getSegment(content.data() + done, max);
+        // Short content would reach a backup as if it were the whole layout.
         if (read < 0)
-            break;
+            throw Error("The BLOB ended before the length the server reported");
         done += read;
     }
-    content.truncate(done);
     blob.close();
     return content;
 }
