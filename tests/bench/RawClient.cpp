@@ -1,5 +1,7 @@
 #include "RawClient.h"
 
+#include "support/RawHandles.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -8,103 +10,11 @@ namespace {
 
 constexpr unsigned short Dialect = 1;
 
-void check(ISC_STATUS result, const ISC_STATUS* status, const char* what) {
-    if (!result)
-        return;
-    std::string text = std::string("baseline: ") + what;
-    char line[1024];
-    const ISC_STATUS* cursor = status;
-    while (fb_interpret(line, sizeof line, &cursor) > 0)
-        text += std::string("\n") + line;
-    throw std::runtime_error(text);
-}
-
-// Rolled back unless committed.
-class Transaction {
-public:
-    explicit Transaction(isc_db_handle& db) {
-        ISC_STATUS_ARRAY status;
-        check(isc_start_transaction(status, &handle_, 1, &db, 0, nullptr), status,
-              "start transaction");
-    }
-    ~Transaction() {
-        if (!handle_)
-            return;
-        ISC_STATUS_ARRAY status;
-        isc_rollback_transaction(status, &handle_);
-    }
-    Transaction(const Transaction&) = delete;
-    Transaction& operator=(const Transaction&) = delete;
-
-    isc_tr_handle* get() { return &handle_; }
-    void commit() {
-        ISC_STATUS_ARRAY status;
-        check(isc_commit_transaction(status, &handle_), status, "commit");
-    }
-
-private:
-    isc_tr_handle handle_ = 0;
-};
-
-class Statement {
-public:
-    explicit Statement(isc_db_handle& db) {
-        ISC_STATUS_ARRAY status;
-        check(isc_dsql_allocate_statement(status, &db, &handle_), status, "allocate statement");
-    }
-    ~Statement() {
-        ISC_STATUS_ARRAY status;
-        isc_dsql_free_statement(status, &handle_, DSQL_drop);
-    }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    isc_stmt_handle* get() { return &handle_; }
-
-private:
-    isc_stmt_handle handle_ = 0;
-};
-
-// Cancelled unless closed: a partly written BLOB never survives.
-class Blob {
-public:
-    Blob() = default;
-    ~Blob() {
-        if (!handle_)
-            return;
-        ISC_STATUS_ARRAY status;
-        isc_cancel_blob(status, &handle_);
-    }
-    Blob(const Blob&) = delete;
-    Blob& operator=(const Blob&) = delete;
-
-    isc_blob_handle* get() { return &handle_; }
-    void close() {
-        ISC_STATUS_ARRAY status;
-        check(isc_close_blob(status, &handle_), status, "close BLOB");
-    }
-
-private:
-    isc_blob_handle handle_ = 0;
-};
-
-// One nullable BLOB variable pointing at caller-owned storage.
-struct BlobVar {
-    explicit BlobVar(ISC_QUAD& id) {
-        sqlda.version = SQLDA_VERSION1;
-        sqlda.sqln = sqlda.sqld = 1;
-        XSQLVAR& var = sqlda.sqlvar[0];
-        var.sqltype = SQL_BLOB + 1;
-        var.sqllen = sizeof id;
-        var.sqldata = reinterpret_cast<char*>(&id);
-        var.sqlind = &indicator;
-    }
-    BlobVar(const BlobVar&) = delete;
-    BlobVar& operator=(const BlobVar&) = delete;
-
-    XSQLDA sqlda{};
-    short indicator = 0;
-};
+using fbtest::raw::Blob;
+using fbtest::raw::check;
+using fbtest::raw::OneVar;
+using fbtest::raw::Statement;
+using fbtest::raw::Transaction;
 
 QByteArray attachBlock(const std::string& user, const std::string& password) {
     QByteArray block(1, static_cast<char>(isc_dpb_version1));
@@ -159,7 +69,8 @@ void RawConnection::writeReport(const std::string& id, const QByteArray& content
     }
     blob.close();
     const std::string sql = "update REPORTS set DESCR = ? where ID = '" + id + "'";
-    BlobVar in(blobId);
+    short present = 0;
+    OneVar in(SQL_BLOB, sizeof blobId, &blobId, &present);
     check(isc_dsql_execute_immediate(status, &db_, tr.get(), 0, sql.c_str(), Dialect, &in.sqlda),
           status, "update");
     tr.commit();
@@ -170,7 +81,8 @@ QByteArray RawConnection::readReport(const std::string& id) {
     Statement stmt(db_);
     const std::string sql = "select DESCR from REPORTS where ID = '" + id + "'";
     ISC_QUAD blobId{};
-    BlobVar out(blobId);
+    short indicator = 0;
+    OneVar out(SQL_BLOB, sizeof blobId, &blobId, &indicator);
     ISC_STATUS_ARRAY status;
     check(isc_dsql_prepare(status, tr.get(), stmt.get(), 0, sql.c_str(), Dialect, nullptr), status,
           "prepare select");
@@ -180,7 +92,7 @@ QByteArray RawConnection::readReport(const std::string& id) {
     if (fetched == 100)
         throw std::runtime_error("baseline: no row " + id);
     check(fetched, status, "fetch");
-    if (out.indicator < 0)
+    if (indicator < 0)
         throw std::runtime_error("baseline: no content stored for " + id);
 
     Blob blob;
