@@ -39,6 +39,8 @@ void OpenReportList(TMainF& mainF, TDM& dm) {
 
 int main(int argc, char* argv[]) {
     platform::ReportFileSizeLimitAsWriteError();
+    // Before any thread exists, so that all of them inherit it.
+    platform::HoldTerminationSignals();
     QApplication application(argc, argv);
 
     // Declared in creation order, so the data module is destroyed before the window.
@@ -49,7 +51,8 @@ int main(int argc, char* argv[]) {
     MainF.UseDataModule(*DM);
 
     OpenReportList(MainF, *DM);
-    // After the client library is loaded and used, so its own signal handlers are replaced.
+    // After the first attach, which installs the client library's own handlers: these replace
+    // them and take any signal held since start-up.
     const platform::TerminationRequests terminationRequests(
         [] { QApplication::closeAllWindows(); });
     MainF.show();

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -32,7 +33,19 @@ void SetDisposition(void (*handler)(int)) {
         sigaction(signal, &action, nullptr);
 }
 
+void SetMask(int how) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : Signals)
+        sigaddset(&set, signal);
+    pthread_sigmask(how, &set, nullptr);
+}
+
 } // namespace
+
+void HoldTerminationSignals() {
+    SetMask(SIG_BLOCK);
+}
 
 TerminationRequests::TerminationRequests(std::function<void()> onRequest)
     : onRequest_(std::move(onRequest)) {
@@ -45,6 +58,7 @@ TerminationRequests::TerminationRequests(std::function<void()> onRequest)
     connect(notifier_, &QSocketNotifier::activated, this, [this] { drain(); });
     wakeFd = writeEnd_.get();
     SetDisposition(OnSignal);
+    SetMask(SIG_UNBLOCK);
 }
 
 TerminationRequests::~TerminationRequests() {

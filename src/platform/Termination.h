@@ -9,11 +9,17 @@ class QSocketNotifier;
 
 namespace platform {
 
+// Holds SIGTERM, SIGINT and SIGHUP pending in this thread and in every thread it starts from now
+// on. Called first thing, it keeps any of them from reaching another handler before a
+// TerminationRequests exists, which then takes the ones held.
+void HoldTerminationSignals();
+
 // Turns SIGTERM, SIGINT and SIGHUP (a session logging out, Ctrl+C in a terminal) into a call on
 // the event loop, so the program ends through its ordinary shutdown. The client library installs
 // handlers of its own for these that tear it down from another thread while the program still
-// uses it; creating this object replaces them. One at a time; the destructor restores the
-// default dispositions.
+// uses it (they are installed at the first attach); creating this object replaces them and lets
+// the held signals through in this thread. One at a time; the destructor restores the default
+// dispositions.
 class TerminationRequests : public QObject {
 public:
     explicit TerminationRequests(std::function<void()> onRequest);

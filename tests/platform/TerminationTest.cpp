@@ -15,12 +15,18 @@ void (*CurrentHandler(int signal))(int) {
 
 } // namespace
 
-// Each signal arrives as one call on the event loop, never inside the handler; afterwards the
-// default dispositions are back.
+// A signal held since start-up, and then each signal, arrives as one call on the event loop, never
+// inside the handler; afterwards the default dispositions are back.
 TEST(TerminationRequestsTest, SignalsBecomeCallsOnTheEventLoop) {
     int calls = 0;
     {
+        platform::HoldTerminationSignals();
+        ASSERT_EQ(std::raise(SIGTERM), 0); // would end the test program if not held
         const platform::TerminationRequests requests([&] { ++calls; });
+        QDeadlineTimer held(5000);
+        while (calls == 0 && !held.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        ASSERT_EQ(calls, 1);
         for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
             const int before = calls;
             ASSERT_EQ(std::raise(signal), 0);
