@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Creates, once, a demo database DIR/KORVEX.FDB (default DIR: <repo>/demo) on the local
 # server (127.0.0.1:3050, started by fbserver.sh): SQL dialect 1, table REPORTS with one
-# small sample layout per report identifier.
+# small sample layout per report identifier; and DIR/templates/<identifier>.fr3, a second
+# version of each layout to try a replacement with.
 set -euo pipefail
 
 readonly REPORT_IDS=(PAYORDER_K PAYORDER_B BILLBEFORE INVOICE VATBAY VATSELL VATDEC RPTBILL)
@@ -11,17 +12,18 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dir=$(realpath -m -- "${1:-$repo/demo}")
 database=$dir/KORVEX.FDB
 
-# A layout of the product's kind in miniature: XML text naming its identifier.
+# A layout of the product's kind in miniature: XML text naming its identifier ($1) and
+# version ($2).
 sample_layout() {
     cat <<EOF
 <?xml version="1.0" encoding="utf-8"?>
-<ReportLayout Name="$1" Version="1">
+<ReportLayout Name="$1" Version="$2">
   <Page Name="Page1" Width="210" Height="297" Unit="mm">
     <Band Kind="Title" Height="20">
       <Text Left="10" Top="5" Width="190" Height="10" Font="DejaVu Sans 12">$1</Text>
     </Band>
     <Band Kind="Detail" Height="8">
-      <Text Left="10" Top="1" Width="190" Height="6">Demo layout $1</Text>
+      <Text Left="10" Top="1" Width="190" Height="6">Demo layout $1, version $2</Text>
     </Band>
   </Page>
 </ReportLayout>
@@ -35,7 +37,7 @@ creation_script() {
     echo "create database '$SERVER:$target' user 'SYSDBA' password 'tallowfen';"
     echo "create table REPORTS (ID varchar(20) not null primary key, DESCR blob sub_type 0);"
     for id in "${REPORT_IDS[@]}"; do
-        echo "insert into REPORTS (ID, DESCR) values ('$id', '$(sample_layout "$id")');"
+        echo "insert into REPORTS (ID, DESCR) values ('$id', '$(sample_layout "$id" 1)');"
     done
     echo "commit;"
 }
@@ -56,6 +58,10 @@ if ! creation_script "$draft" | isql-fb -q -b >"$dir/demo-setup.log" 2>&1; then
     echo "demo: creating $database failed (is the server running? bash scripts/fbserver.sh start)" >&2
     exit 1
 fi
+mkdir -p "$dir/templates"
+for id in "${REPORT_IDS[@]}"; do
+    sample_layout "$id" 2 >"$dir/templates/$id.fr3"
+done
 mv "$draft" "$database"
 rm -f "$dir/demo-setup.log"
 echo "demo: created $database"
