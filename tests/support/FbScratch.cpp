@@ -40,6 +40,20 @@ std::string uniqueDatabasePath() {
            std::to_string(random()) + ".fdb";
 }
 
+// Runs a select and fetches its first row into out; a select without rows is an error.
+void fetchFirstRow(isc_tr_handle* tr, isc_stmt_handle* stmt, const std::string& select, int dialect,
+                   XSQLDA* out) {
+    ISC_STATUS_ARRAY status;
+    check(isc_dsql_prepare(status, tr, stmt, 0, select.c_str(),
+                           static_cast<unsigned short>(dialect), nullptr),
+          status, select.c_str());
+    check(isc_dsql_execute(status, tr, stmt, SQLDA_VERSION1, nullptr), status, select.c_str());
+    const ISC_STATUS fetched = isc_dsql_fetch(status, stmt, SQLDA_VERSION1, out);
+    if (fetched == 100)
+        throw std::runtime_error("fbtest: no row: " + select);
+    check(fetched, status, select.c_str());
+}
+
 QByteArray readWholeBlob(isc_db_handle& db, isc_tr_handle* tr, ISC_QUAD id) {
     Blob blob;
     ISC_STATUS_ARRAY status;
@@ -108,15 +122,7 @@ std::optional<std::string> ScratchDatabase::queryValue(const std::string& select
     } value{};
     short indicator = 0;
     OneVar out(SQL_VARYING, sizeof value.text, &value, &indicator);
-    ISC_STATUS_ARRAY status;
-    check(isc_dsql_prepare(status, tr.get(), stmt.get(), 0, select.c_str(), dialect_, nullptr),
-          status, select.c_str());
-    check(isc_dsql_execute(status, tr.get(), stmt.get(), SQLDA_VERSION1, nullptr), status,
-          select.c_str());
-    const ISC_STATUS fetched = isc_dsql_fetch(status, stmt.get(), SQLDA_VERSION1, &out.sqlda);
-    if (fetched == 100)
-        throw std::runtime_error("fbtest: no row: " + select);
-    check(fetched, status, select.c_str());
+    fetchFirstRow(tr.get(), stmt.get(), select, dialect_, &out.sqlda);
     if (indicator < 0)
         return std::nullopt;
     return std::string(value.text, value.length);
@@ -128,15 +134,7 @@ std::optional<QByteArray> ScratchDatabase::queryBlob(const std::string& select) 
     ISC_QUAD id{};
     short indicator = 0;
     OneVar out(SQL_BLOB, sizeof id, &id, &indicator);
-    ISC_STATUS_ARRAY status;
-    check(isc_dsql_prepare(status, tr.get(), stmt.get(), 0, select.c_str(), dialect_, nullptr),
-          status, select.c_str());
-    check(isc_dsql_execute(status, tr.get(), stmt.get(), SQLDA_VERSION1, nullptr), status,
-          select.c_str());
-    const ISC_STATUS fetched = isc_dsql_fetch(status, stmt.get(), SQLDA_VERSION1, &out.sqlda);
-    if (fetched == 100)
-        throw std::runtime_error("fbtest: no row: " + select);
-    check(fetched, status, select.c_str());
+    fetchFirstRow(tr.get(), stmt.get(), select, dialect_, &out.sqlda);
     if (indicator < 0)
         return std::nullopt;
     return readWholeBlob(db_, tr.get(), id);
