@@ -100,7 +100,6 @@ ColumnInfo describe(const XSQLVAR& var, bool withNames) {
     info.sqlType = baseType(var);
     info.subType = var.sqlsubtype;
     info.length = var.sqllen;
-    info.scale = var.sqlscale;
     info.nullable = var.sqltype & 1;
     return info;
 }
@@ -349,14 +348,6 @@ long Statement::RowsAffected() const {
     const auto records = FindInfoItem(QByteArrayView(answer, sizeof answer), isc_info_sql_records);
     const auto count = records ? FindInfoItem(*records, wanted) : std::nullopt;
     return count ? static_cast<long>(InfoNumber(*count).value_or(0)) : 0;
-}
-
-Database& Statement::database() const {
-    return d->database;
-}
-
-Transaction& Statement::transaction() const {
-    return d->transaction;
 }
 
 } // namespace db

@@ -20,7 +20,6 @@ struct ColumnInfo {
     short sqlType = 0; // SQL_TEXT, SQL_VARYING, SQL_BLOB, ... without the nullable bit
     short subType = 0;
     short length = 0; // data length in bytes (for text: the declared byte length)
-    short scale = 0;
     bool nullable = true;
 };
 
@@ -68,9 +67,6 @@ public:
     // Rows changed by the last executed update, insert or delete (not the select count); -1 for
     // other kinds of statement.
     long RowsAffected() const;
-
-    Database& database() const;
-    Transaction& transaction() const;
 
 private:
     void setParam(int index, const Value& value);
