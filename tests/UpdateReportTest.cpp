@@ -124,7 +124,10 @@ protected:
         EXPECT_EQ(box.title, title);
         EXPECT_EQ(box.icon, icon);
         EXPECT_EQ(box.text, text);
-        EXPECT_EQ(box.buttons, QStringList{"OK"});
+        // Besides OK, only the disclosure of the details the box carries.
+        const QStringList buttons = box.details.isEmpty() ? QStringList{"OK"}
+                                                          : QStringList{"OK", "Show Details..."};
+        EXPECT_EQ(box.buttons, buttons);
     }
     void ExpectOnlyBox(const QString& title, QMessageBox::Icon icon, const QString& text) {
         EXPECT_EQ(user.boxes.size(), 1u);
@@ -279,6 +282,36 @@ TEST_F(UpdateReportTest, NoRowForTheIdentifierSaysSoAndChangesNothing) {
     ExpectError("Report VATDEC was not found in REPORTS. Nothing was changed.");
     EXPECT_TRUE(Backups().isEmpty());
     EXPECT_TRUE(dm.IBT.Active());
+}
+
+// Choosing an existing file without an extension takes it as it is; a typed name that does not
+// exist gets the default extension.
+TEST_F(UpdateReportTest, TheDefaultExtensionGoesOnlyToNamesThatDoNotExist) {
+    CreateAndOpen();
+    Template("noext", "no extension");
+    Template("typed.FR3", "typed");
+    user.ChooseFile(templates.filePath("noext"), AllFiles);
+    Run("N4");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_K"), "no extension");
+    user.ChooseFile(templates.filePath("typed"));
+    Run("N7");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_B"), "typed");
+}
+
+// The failure box keeps its text and tells the cause behind "Show Details...". A layout another
+// user changed after the tool started cannot be replaced in this run: the details say so.
+TEST_F(UpdateReportTest, TheFailureBoxTellsTheCauseAndWhatHelpsAfterAConflict) {
+    CreateAndOpen();
+    scratch.writeBlob("REPORTS", "DESCR", "ID", "PAYORDER_K", QByteArray("another user's"));
+    user.ChooseFile(Template("new.fr3", "new"));
+    Run("N4");
+    ExpectBox(0, "Error", QMessageBox::Critical, Failed);
+    EXPECT_TRUE(user.boxes[0].details.contains("update conflicts with concurrent update"))
+        << user.boxes[0].details.toStdString();
+    EXPECT_TRUE(user.boxes[0].details.contains("Restart the tool"));
+    EXPECT_EQ(Stored("PAYORDER_K"), "another user's");
 }
 
 TEST_F(UpdateReportTest, BackupFailuresStopBeforeTheDatabaseIsTouched) {
