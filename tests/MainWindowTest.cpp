@@ -96,7 +96,9 @@ TEST_F(MainWindowTest, OnlyEnabledSubmenusOpen) {
         QMenu* menu = Menu(name);
         QTest::mouseClick(window.N1, Qt::LeftButton, {},
                           window.N1->actionGeometry(menu->menuAction()).center());
-        return QTest::qWaitFor([&] { return menu->isVisible(); }, 500);
+        // Return opens the clicked submenu at once, if it opens at all: nothing to wait for.
+        QTest::keyClick(window.N1, Qt::Key_Return);
+        return menu->isVisible();
     };
     EXPECT_FALSE(clickItem("N8"));
     EXPECT_FALSE(clickItem("N15"));

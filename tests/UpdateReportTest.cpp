@@ -172,48 +172,38 @@ TEST_F(UpdateReportTest, EachCommandReachesItsOwnRow) {
 }
 
 TEST_F(UpdateReportTest, ReplacesTheBytesExactlyAfterABackupThatNeverOverwrites) {
+    // The tool's clock stands still, so both backups get this stamp.
+    const platform::ReplacedClock clock(
+        [] { return QDateTime(QDate(2023, 9, 22), QTime(8, 5, 3)); });
+    const QString stamp = "230922080503";
     CreateAndOpen();
     const QByteArray large = RandomBytes(5 * platform::CopyBufferSize / 2 + 7);
-    const QString before = platform::TimeStamp(platform::LocalNow());
     user.ChooseFile(Template("large.fr3", large));
     Run("N4");
-    const QString after = platform::TimeStamp(platform::LocalNow());
     ExpectSuccess();
     EXPECT_EQ(Stored("PAYORDER_K"), large); // read over another connection: committed
     EXPECT_TRUE(dm.IBT.Active());
 
-    ASSERT_EQ(Backups().size(), 1);
-    const QString first = Backups()[0];
-    const auto name = QRegularExpression("^B_PAYORDER_K_(\\d{12})\\.FR3$").match(first);
-    ASSERT_TRUE(name.hasMatch()) << first.toStdString();
-    EXPECT_TRUE(before <= name.captured(1) && name.captured(1) <= after);
+    const QString first = platform::BackupFileName("PAYORDER_K", stamp);
+    ASSERT_EQ(Backups(), QStringList{first});
     EXPECT_EQ(Backup(first), SampleLayout("PAYORDER_K"));
 
-    // Every name the next backup could get in the coming half minute is taken already.
-    QStringList taken;
-    for (int second = 0; second < 30; ++second) {
-        const QString stamp = platform::TimeStamp(platform::LocalNow().addSecs(second));
-        const QString name = platform::BackupFileName("PAYORDER_K", stamp);
-        if (name != first && !taken.contains(name)) {
-            QFile file(QDir(folder.path()).filePath(name));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
-            file.write("taken");
-            taken << name;
-        }
+    // The next backup's name is taken, and so is its first alternative.
+    const QString taken = platform::BackupFileName("PAYORDER_K", stamp, 2);
+    {
+        QFile file(QDir(folder.path()).filePath(taken));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+        file.write("taken");
     }
     user.ChooseFile(Template("second.fr3", "second"));
     Run("N4");
     ExpectSuccess();
     EXPECT_EQ(Stored("PAYORDER_K"), "second");
     EXPECT_EQ(Backup(first), SampleLayout("PAYORDER_K"));
-    for (const QString& name : taken)
-        EXPECT_EQ(Backup(name), "taken") << name.toStdString();
-    QStringList added = Backups();
-    for (const QString& name : taken + QStringList{first})
-        added.removeOne(name);
-    ASSERT_EQ(added.size(), 1);
-    EXPECT_TRUE(added[0].endsWith("_2.FR3")) << added[0].toStdString();
-    EXPECT_EQ(Backup(added[0]), large); // the first replacement's bytes, from the list's memory
+    EXPECT_EQ(Backup(taken), "taken");
+    const QString added = platform::BackupFileName("PAYORDER_K", stamp, 3);
+    EXPECT_EQ(Backups().size(), 3);
+    EXPECT_EQ(Backup(added), large); // the first replacement's bytes, from the list's memory
 }
 
 TEST_F(UpdateReportTest, TemplatesThatCannotBeReadWholeChangeNothing) {

@@ -2,6 +2,7 @@
 #include "db/Error.h"
 #include "db/Statement.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -138,13 +139,19 @@ TEST_P(DatasetLockTest, PostWaitsForTheOtherTransaction) {
     update.Execute();
     list.replace("INVOICE", "ours");
 
-    // Whether it ends before or while Post waits, the outcome is the same.
+    // The other transaction ends once the server shows the post's update waiting, or once the
+    // post has returned without waiting.
+    std::atomic<bool> posted = false;
+    bool waited = false;
     std::thread ender([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        while (!posted && !(waited = scratch.running("update REPORTS")))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         otherCommits ? other.transaction.Commit() : other.transaction.Rollback();
     });
     const std::string result = post();
+    posted = true;
     ender.join();
+    EXPECT_TRUE(waited) << result;
     if (otherCommits) {
         EXPECT_NE(result.find("update conflicts with concurrent update"), std::string::npos)
             << result;

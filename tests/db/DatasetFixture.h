@@ -13,13 +13,11 @@ struct ReportList {
     explicit ReportList(const QString& target, const QStringList& params = DataModuleParams())
         : connection(target) {
         connection.database.Params = params;
-        IBReports.SelectSQL = {"select * from REPORTS"};
-        IBReports.RefreshSQL = {"Select ",       "  ID,", "  DESCR",
-                                "from REPORTS ", "where", "  ID = :ID"};
-        IBReports.ModifySQL = {"update REPORTS",   "set",   "  ID = :ID,",
-                               "  DESCR = :DESCR", "where", "  ID = :OLD_ID"};
-        IBReports.InsertSQL = {"insert into REPORTS", "  (ID, DESCR)", "values", "  (:ID, :DESCR)"};
-        IBReports.DeleteSQL = {"delete from REPORTS", "where", "  ID = :OLD_ID"};
+        IBReports.SelectSQL = fbtest::DesignLines("IBReports", "SelectSQL");
+        IBReports.RefreshSQL = fbtest::DesignLines("IBReports", "RefreshSQL");
+        IBReports.ModifySQL = fbtest::DesignLines("IBReports", "ModifySQL");
+        IBReports.InsertSQL = fbtest::DesignLines("IBReports", "InsertSQL");
+        IBReports.DeleteSQL = fbtest::DesignLines("IBReports", "DeleteSQL");
     }
 
     QByteArray read(const QString& field = "DESCR") {

@@ -4,6 +4,7 @@
 #include "db/Database.h"
 #include "db/Error.h"
 #include "db/Transaction.h"
+#include "support/DataModuleDesign.h"
 
 #include <QStringList>
 #include <functional>
@@ -11,7 +12,7 @@
 
 // The data module's connection lines.
 inline QStringList DataModuleParams() {
-    return {"user_name=sysdba", "password=tallowfen", "sql_dialect=1"};
+    return fbtest::DesignLines("IBD", "Params");
 }
 
 // A connection and its transaction, declared in the data module's order so that destruction

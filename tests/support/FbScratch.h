@@ -58,6 +58,10 @@ public:
     // is no row.
     std::optional<QByteArray> queryBlob(const std::string& select);
 
+    // Whether another connection is running a statement whose text starts with this one right
+    // now, as the server's monitoring tables show it: for example one waiting for a lock.
+    bool running(const std::string& sqlStart);
+
     // Shortcuts for a text key and a BLOB column, e.g. ("REPORTS", "DESCR", "ID", "INVOICE").
     std::optional<QByteArray> readBlob(const std::string& table, const std::string& column,
                                        const std::string& keyColumn, const std::string& key);
