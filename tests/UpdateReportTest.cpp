@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 #include <csignal>
@@ -24,20 +23,13 @@
 
 using apptest::ModalDriver;
 using apptest::SampleLayout;
+using testbed::RandomBytes;
 
 namespace {
 
 const QString Succeeded = "Обновяването премина УСПЕШНО";
 const QString Failed = "Обновяването e НЕУСПЕШНО";
 const QString AllFiles = "All Files (*.*)";
-
-QByteArray RandomBytes(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(20230922);
-    for (char& byte : bytes)
-        byte = char(generator.generate());
-    return bytes;
-}
 
 // Lowers this process's file-size limit while it lives; a write past it fails instead of
 // killing the process.

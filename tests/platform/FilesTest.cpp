@@ -16,14 +16,7 @@ namespace {
 
 constexpr qint64 MiB = CopyBufferSize;
 
-std::string FailureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const FileError& error) {
-        return error.what();
-    }
-    return "no error";
-}
+constexpr auto FailureOf = &testbed::ErrorText<FileError>;
 
 std::string OpenFailure(const QString& path, const char* systemText) {
     return QStringLiteral("Cannot open file \"%1\". %2").arg(path, systemText).toStdString();
@@ -106,7 +99,7 @@ protected:
 TEST_F(InputFileTest, MissingFileNamedByItsFullPath) {
     EXPECT_EQ(FailureOf([&] { InputFile file(scratch.path("missing.fr3")); }),
               OpenFailure(scratch.path("missing.fr3"), "No such file or directory"));
-    const InDirectory in(scratch.path());
+    const testbed::InDirectory in(scratch.path());
     EXPECT_EQ(FailureOf([] { InputFile file("missing.fr3"); }),
               OpenFailure(scratch.path("missing.fr3"), "No such file or directory"));
 }

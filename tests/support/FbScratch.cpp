@@ -140,6 +140,11 @@ std::optional<QByteArray> ScratchDatabase::queryBlob(const std::string& select) 
     return readWholeBlob(db_, tr.get(), id);
 }
 
+int ScratchDatabase::otherAttachments() {
+    return std::stoi(*queryValue("select count(*) from mon$attachments where mon$system_flag = 0 "
+                                 "and mon$attachment_id <> current_connection"));
+}
+
 std::optional<QByteArray> ScratchDatabase::readBlob(const std::string& table,
                                                     const std::string& column,
                                                     const std::string& keyColumn,

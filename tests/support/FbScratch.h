@@ -58,6 +58,10 @@ public:
     // is no row.
     std::optional<QByteArray> queryBlob(const std::string& select);
 
+    // Connections to this database other than its own, e.g. the tool's once it has attached, or
+    // one a failed detach left behind.
+    int otherAttachments();
+
     // Shortcuts for a text key and a BLOB column, e.g. ("REPORTS", "DESCR", "ID", "INVOICE").
     std::optional<QByteArray> readBlob(const std::string& table, const std::string& column,
                                        const std::string& keyColumn, const std::string& key);
