@@ -26,6 +26,12 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
+    // Every name in the directory, hidden ones too.
+    QStringList entries(const QString& name = {}) const {
+        return QDir(path(name))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+
 private:
     QTemporaryDir dir_;
 };
