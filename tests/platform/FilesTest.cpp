@@ -194,6 +194,19 @@ TEST_F(InputFileTest, FileChangedDuringTheReadIsAReadError) {
     }
 }
 
+// A file that keeps growing would otherwise fill the memory up to the size limit before the
+// final check refuses it.
+TEST_F(InputFileTest, AGrowingFileFailsAtTheFirstReadPastItsOpeningSize) {
+    scratch.write("growing", Pattern(100));
+    InputFile file(scratch.path("growing"));
+    QFile appender(scratch.path("growing"));
+    ASSERT_TRUE(appender.open(QIODevice::Append));
+    ASSERT_EQ(appender.write(Pattern(100)), 100);
+    appender.close();
+    char buffer[4096];
+    EXPECT_EQ(FailureOf([&] { file.read(buffer, sizeof buffer); }), "Stream read error");
+}
+
 class BackupFileTest : public testing::Test {
 protected:
     Scratch scratch;
