@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace apptest {
 
@@ -31,14 +30,6 @@ TargetFolder::TargetFolder(const fbtest::ScratchDatabase& scratch, const QString
 
 QString TargetFolder::target() const {
     return QStringLiteral("127.0.0.1:") + path_ + QStringLiteral("/KORVEX.FDB");
-}
-
-WorkingDirectory::WorkingDirectory(const QString& path) : saved_(QDir::currentPath()) {
-    EXPECT_EQ(::chdir(QFile::encodeName(path).constData()), 0);
-}
-
-WorkingDirectory::~WorkingDirectory() {
-    EXPECT_EQ(::chdir(QFile::encodeName(saved_).constData()), 0);
 }
 
 } // namespace apptest

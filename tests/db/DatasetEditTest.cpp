@@ -200,3 +200,18 @@ INSTANTIATE_TEST_SUITE_P(
                                  ", STAMP D_STAMP", true},
                     ServerFilled{"Computed", "", ", LEN computed by (char_length(ID))", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Without a primary key two rows may share an identifier, and the update then reaches both.
+TEST_F(DatasetEditTest, AnUpdateChangingSeveralRowsFailsAndStaysInEditMode) {
+    open("create table REPORTS (ID varchar(20), DESCR blob, COPY integer)",
+         {"insert into REPORTS (ID, DESCR, COPY) values ('INVOICE', 'second', 2)"});
+    list.replace("INVOICE", "new");
+    EXPECT_EQ(post(), "The update changed 2 rows in REPORTS instead of one: the report identifier "
+                      "is not unique");
+    EXPECT_EQ(list.IBReports.state(), State::Edit);
+    list.IBT.RollbackRetaining();
+    list.IBReports.Cancel();
+    list.IBT.CommitRetaining();
+    EXPECT_EQ(scratch.queryBlob("select DESCR from REPORTS where COPY = 2"), "second");
+    EXPECT_EQ(scratch.queryBlob("select DESCR from REPORTS where COPY is null"), "stored");
+}

@@ -5,10 +5,9 @@
 #include "db/Error.h"
 #include "db/Transaction.h"
 #include "support/DataModuleDesign.h"
+#include "support/TestBed.h"
 
 #include <QStringList>
-#include <functional>
-#include <string>
 
 // The data module's connection lines.
 inline QStringList DataModuleParams() {
@@ -18,7 +17,9 @@ inline QStringList DataModuleParams() {
 // A connection and its transaction, declared in the data module's order so that destruction
 // commits before it detaches.
 struct Connection {
-    explicit Connection(const QString& target) {
+    explicit Connection(const QString& target,
+                        const char* clientLibrary = db::Client::DefaultLibrary)
+        : client(clientLibrary) {
         database.DatabaseName = target;
         database.Params = DataModuleParams();
     }
@@ -29,11 +30,4 @@ struct Connection {
 };
 
 // The text of the db::Error the call raises, or "no error".
-inline std::string errorText(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const db::Error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+inline constexpr auto errorText = &testbed::ErrorText<db::Error>;

@@ -146,6 +146,11 @@ bool ScratchDatabase::running(const std::string& sqlStart) {
                       sqlLiteral(sqlStart)) != "0";
 }
 
+int ScratchDatabase::otherAttachments() {
+    return std::stoi(*queryValue("select count(*) from mon$attachments where mon$system_flag = 0 "
+                                 "and mon$attachment_id <> current_connection"));
+}
+
 std::optional<QByteArray> ScratchDatabase::readBlob(const std::string& table,
                                                     const std::string& column,
                                                     const std::string& keyColumn,

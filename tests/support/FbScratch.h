@@ -61,6 +61,9 @@ public:
     // Whether another connection is running a statement whose text starts with this one right
     // now, as the server's monitoring tables show it: for example one waiting for a lock.
     bool running(const std::string& sqlStart);
+    // Connections to this database other than its own, e.g. the tool's once it has attached, or
+    // one a failed detach left behind.
+    int otherAttachments();
 
     // Shortcuts for a text key and a BLOB column, e.g. ("REPORTS", "DESCR", "ID", "INVOICE").
     std::optional<QByteArray> readBlob(const std::string& table, const std::string& column,
