@@ -1,10 +1,19 @@
 #include "AppFixture.h"
 
+#include "core/ReportCommands.h"
+
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
 namespace apptest {
+
+QStringList ReportIds() {
+    QStringList ids;
+    for (const core::ReportCommand& command : core::ReportCommands())
+        ids << command.reportId;
+    return ids;
+}
 
 QByteArray SampleLayout(const QString& id) {
     return "<?xml version=\"1.0\"?>\r\n<Report Name=\"" + id.toUtf8() + "\">" +
@@ -14,7 +23,7 @@ QByteArray SampleLayout(const QString& id) {
 void CreateReports(fbtest::ScratchDatabase& scratch, const std::string& descrType) {
     scratch.execute("create table REPORTS (ID varchar(20) not null primary key, DESCR " +
                     descrType + ")");
-    for (const QString& id : ReportIds)
+    for (const QString& id : ReportIds())
         scratch.insertReport(id.toStdString(), SampleLayout(id));
 }
 

@@ -5,6 +5,7 @@
 #include "AppFixture.h"
 #include "Data.h"
 #include "Main.h"
+#include "core/ReportCommands.h"
 #include "platform/BackupName.h"
 #include "platform/Files.h"
 #include "support/ModalDriver.h"
@@ -98,7 +99,7 @@ protected:
         return scratch.readBlob("REPORTS", "DESCR", "ID", id.toStdString());
     }
     void ExpectNothingStoredChanged() {
-        for (const QString& id : apptest::ReportIds)
+        for (const QString& id : apptest::ReportIds())
             EXPECT_EQ(Stored(id), SampleLayout(id)) << id.toStdString();
         EXPECT_EQ(dm.IBReports.state(), db::Dataset::State::Browse);
     }
@@ -117,8 +118,8 @@ protected:
         EXPECT_EQ(box.icon, icon);
         EXPECT_EQ(box.text, text);
         // Besides OK, only the disclosure of the details the box carries.
-        const QStringList buttons = box.details.isEmpty() ? QStringList{"OK"}
-                                                          : QStringList{"OK", "Show Details..."};
+        const QStringList buttons =
+            box.details.isEmpty() ? QStringList{"OK"} : QStringList{"OK", "Show Details..."};
         EXPECT_EQ(box.buttons, buttons);
     }
     void ExpectOnlyBox(const QString& title, QMessageBox::Icon icon, const QString& text) {
@@ -145,17 +146,13 @@ protected:
 
 TEST_F(UpdateReportTest, EachCommandReachesItsOwnRow) {
     CreateAndOpen();
-    const std::pair<const char*, QString> commands[] = {
-        {"N4", "PAYORDER_K"}, {"N7", "PAYORDER_B"}, {"N10", "BILLBEFORE"}, {"N11", "INVOICE"},
-        {"N16", "VATBAY"},    {"N17", "VATSELL"},   {"N2", "VATDEC"},      {"RPTBILL1", "RPTBILL"},
-    };
-    for (const auto& [command, id] : commands) {
+    for (const auto& [command, id] : core::ReportCommands()) {
         user.ChooseFile(Template(id + ".fr3", "new " + id.toUtf8()));
-        Run(command);
+        Run(command.toUtf8().constData());
         ExpectSuccess();
         EXPECT_EQ(user.fileDialogs.back().title, "Select Report for: " + id);
     }
-    for (const auto& [command, id] : commands) {
+    for (const auto& [command, id] : core::ReportCommands()) {
         EXPECT_EQ(Stored(id), "new " + id.toUtf8());
         const QStringList backups = QDir(folder.path()).entryList({"B_" + id + "_*.FR3"});
         ASSERT_EQ(backups.size(), 1) << id.toStdString();

@@ -100,7 +100,7 @@ public:
 private:
     ScratchDatabase& database_;
     std::string name_;
-    std::string password_ = "korvex";
+    std::string password_ = "Qx7-login"; // found in no path or message
 };
 
 // A private Firebird server of its own (scripts/fbserver.sh start --port N --dir D) on a free
