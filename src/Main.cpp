@@ -1,12 +1,14 @@
 #include "Main.h"
 
 #include "Data.h"
+#include "ReplacementRun.h"
 #include "core/Replacement.h"
 #include "core/ReportCommands.h"
 #include "core/Version.h"
 #include "platform/Process.h"
 #include "ui_MainF.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -187,6 +189,16 @@ void TMainF::RunCommand(const std::function<void()>& command) {
     ShowGeneralError(error, this);
 }
 
+void TMainF::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        closeWhenStopped_ = true;
+        running_->Cancel();
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
 void TMainF::keyPressEvent(QKeyEvent* event) {
     // Shortcuts match the layout's character, so with a Cyrillic-only layout Alt+X arrives here
     // unmatched; the physical key still means "Изход".
@@ -201,7 +213,17 @@ void TMainF::UpdateReport(const QString& reportId) {
     OD.setWindowTitle(QStringLiteral("Select Report for: ") + reportId);
     if (!ChooseTemplate())
         return;
-    const core::Outcome outcome = replacer_->Replace(reportId, lastTemplate_);
+    core::Outcome outcome;
+    {
+        ReplacementRun run(*replacer_, reportId, this);
+        running_ = &run;
+        outcome = run.Run(lastTemplate_);
+        running_ = nullptr;
+    }
+    if (closeWhenStopped_) {
+        close();
+        return;
+    }
     switch (outcome.result) {
     case core::Outcome::Result::Replaced:
         ShowInformation(UpdateSucceeded, this);

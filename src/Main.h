@@ -74,6 +74,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // While a replacement runs, closing cancels it first and closes once it has stopped.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void FormCreate();
@@ -84,6 +86,8 @@ private:
 
     std::unique_ptr<Ui::TMainF> ui;
     std::unique_ptr<core::Replacer> replacer_;
+    class ReplacementRun* running_ = nullptr;
+    bool closeWhenStopped_ = false;
     QString lastTemplate_; // the full path chosen last, by any report command
 
 public:

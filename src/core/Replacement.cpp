@@ -127,6 +127,12 @@ Replacer::Replacer(TDM& dm) : dm_(dm) {}
 
 void Replacer::Cancel() {
     cancelRequested_ = true;
+    dm_.IBD.CancelOperation(db::Database::Cancel::Raise);
+}
+
+void Replacer::Abort() {
+    cancelRequested_ = true;
+    dm_.IBD.CancelOperation(db::Database::Cancel::Abort);
 }
 
 void Replacer::report(Phase phase, qint64 done, qint64 total) {
@@ -238,14 +244,31 @@ void Replacer::postAndCommit(Outcome& outcome, bool verify) {
     } catch (const std::exception& error) {
         outcome.text = QString::fromUtf8(error.what());
     }
-    Attempt([&] {
-        if (transaction.Active())
-            transaction.RollbackRetaining();
-    });
+    Attempt([&] { rollBack(); });
     // A post that went through before the commit failed left the rolled-back bytes cached.
     Attempt([&] { reports.RevertLastPost(); });
     Attempt([&] { reports.Cancel(); });
     outcome.result = Outcome::Result::Failed;
+}
+
+// The rejected work must never stay pending in the long-lived transaction, where the next commit
+// would store it. When rolling back retaining fails (a cancel meant for the failed call can stop
+// it too) and the connection is still there, the transaction is rolled back whole and the report
+// list opened afresh in a new one.
+void Replacer::rollBack() {
+    db::Transaction& transaction = dm_.IBT;
+    if (!transaction.Active())
+        return;
+    try {
+        transaction.RollbackRetaining();
+        return;
+    } catch (const std::exception&) {
+        if (!transaction.Active())
+            return;
+    }
+    dm_.IBReports.Close();
+    transaction.Rollback();
+    dm_.OpenReportList();
 }
 
 void Replacer::verifyStored(const ContentDigest& expected) {

@@ -72,14 +72,18 @@ public:
     Outcome Replace(const QString& reportId, const QString& templatePath,
                     const ReplaceOptions& options = {});
 
-    // From any thread: the running replacement stops at its next step and fails as a refused
-    // update does, with nothing stored changed.
+    // From any thread: the running replacement stops, also out of a wait for the server, and fails
+    // as a refused update does, with nothing stored changed.
     void Cancel();
+    // From any thread, when the server has not answered a Cancel: drops the connection, and the
+    // replacement fails as on a lost connection. Nothing stored changes.
+    void Abort();
 
 private:
     void run(Outcome& outcome, const QString& reportId, const QString& templatePath,
              const ReplaceOptions& options);
     void postAndCommit(Outcome& outcome, bool verifyStored);
+    void rollBack();
     void verifyStored(const ContentDigest& expected);
     void report(Phase phase, qint64 done = 0, qint64 total = 0);
     void reportTransfer(qint64 done, qint64 total);

@@ -58,6 +58,7 @@ Client::Client(const char* library) : library_(dlopen(library, RTLD_NOW | RTLD_L
     resolve(lib, library, "isc_cancel_blob", cancel_blob);
     resolve(lib, library, "isc_sqlcode", sqlcode);
     resolve(lib, library, "fb_interpret", interpret);
+    resolve(lib, library, "fb_cancel_operation", cancel_operation);
 }
 
 Client::~Client() = default;

@@ -45,6 +45,7 @@ public:
     decltype(&::isc_cancel_blob) cancel_blob;
     decltype(&::isc_sqlcode) sqlcode;
     decltype(&::fb_interpret) interpret;
+    decltype(&::fb_cancel_operation) cancel_operation;
 
 private:
     struct Unload {

@@ -70,6 +70,7 @@ void Database::Open() {
                                 static_cast<short>(parameterBlock_.size()),
                                 parameterBlock_.constData()))
         throw ServerError::FromStatus(client_, status);
+    cancelHandle_ = handle_;
     readDatabaseInfo();
     if (AfterConnect)
         AfterConnect(*this);
@@ -101,6 +102,7 @@ void Database::Close() {
     ISC_STATUS_ARRAY status;
     if (client_.detach_database(status, &handle_))
         RaiseStatus(status);
+    cancelHandle_ = 0;
 }
 
 void Database::forceClose() {
@@ -119,6 +121,7 @@ void Database::forceClose() {
     ISC_STATUS_ARRAY status;
     client_.detach_database(status, &handle_);
     handle_ = 0; // a failed detach leaves nothing this side could still use
+    cancelHandle_ = 0;
     forceClosing_ = false;
 }
 
@@ -169,6 +172,15 @@ void Database::RaiseStatus(const ISC_STATUS* status) {
 void Database::CheckActive() const {
     if (!Connected())
         throw Error("Cannot perform operation -- DB is not open");
+}
+
+void Database::CancelOperation(Cancel how) {
+    isc_db_handle handle = cancelHandle_;
+    if (handle == 0)
+        return;
+    ISC_STATUS_ARRAY status;
+    client_.cancel_operation(status, &handle,
+                             how == Cancel::Raise ? fb_cancel_raise : fb_cancel_abort);
 }
 
 Client& Database::client() const {

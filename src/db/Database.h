@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <vector>
 
@@ -47,6 +48,13 @@ public:
     // Raises "Cannot perform operation -- DB is not open" when not connected.
     void CheckActive() const;
 
+    // From any thread, while another one may be waiting in a call on this connection. Raise asks
+    // the server to fail that call; Abort drops the connection from this side, for a server that
+    // does not answer, and the waiting call then fails as a lost connection. Nothing happens when
+    // there is no connection, and a refusal (nothing to cancel) is not an error.
+    enum class Cancel { Raise, Abort };
+    void CancelOperation(Cancel how);
+
     Client& client() const;
     isc_db_handle* handle();
 
@@ -62,6 +70,7 @@ private:
 
     Client& client_;
     isc_db_handle handle_ = 0;
+    std::atomic<isc_db_handle> cancelHandle_ = 0; // handle_, for other threads
     QByteArray parameterBlock_;
     int dbDialect_ = 0;
     int odsMajor_ = 0;

@@ -232,6 +232,10 @@ ISC_LONG isc_sqlcode(const ISC_STATUS* status) {
     return Real<decltype(&isc_sqlcode)>("isc_sqlcode")(status);
 }
 
+ISC_STATUS fb_cancel_operation(ISC_STATUS* status, isc_db_handle* database, ISC_USHORT option) {
+    return Forward<decltype(&fb_cancel_operation)>("fb_cancel_operation", status, database, option);
+}
+
 ISC_LONG fb_interpret(ISC_SCHAR* buffer, unsigned int length, const ISC_STATUS** status) {
     return Real<decltype(&fb_interpret)>("fb_interpret")(buffer, length, status);
 }
