@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QScreen>
 #include <QStyle>
@@ -102,14 +103,26 @@ void ShowGeneralError(const QString& text, QWidget* owner) {
     ShowBox(QMessageBox::Critical, platform::ApplicationTitle(), GeneralErrorText(text), owner);
 }
 
-void TemplateDialog::accept() {
+// The view's selection can still hold the file offered when the dialog opened besides the one
+// chosen; the name box shows the one chosen.
+QString TemplateDialog::nameAsChosen() {
     const QString suffix = defaultSuffix();
     setDefaultSuffix({});
-    const QStringList asChosen = selectedFiles();
+    const QStringList files = selectedFiles();
     setDefaultSuffix(suffix);
-    const bool exists = asChosen.size() == 1 && QFileInfo(asChosen[0]).isFile();
-    const QStringList files = exists ? asChosen : selectedFiles();
-    chosen_ = files.value(0);
+    const auto edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    const QString shown = edit ? QFileInfo(edit->text()).fileName() : QString();
+    for (const QString& file : files)
+        if (QFileInfo(file).fileName() == shown)
+            return file;
+    return files.value(0);
+}
+
+void TemplateDialog::accept() {
+    const QString name = nameAsChosen();
+    const bool takenAsIs = QFileInfo(name).isFile() || QFileInfo(name).fileName().contains(u'.') ||
+                           defaultSuffix().isEmpty();
+    chosen_ = takenAsIs ? name : name + u'.' + defaultSuffix();
     QFileDialog::accept();
 }
 

@@ -47,6 +47,8 @@ public:
     const QString& chosenFile() const { return chosen_; }
 
 private:
+    QString nameAsChosen();
+
     QString chosen_;
 };
 

@@ -1,6 +1,7 @@
 #include "ReplacementRun.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QLabel>
@@ -152,6 +153,14 @@ void ReplacementRun::Cancel() {
 
 void ReplacementRun::reject() {
     Cancel();
+}
+
+void ReplacementRun::closeEvent(QCloseEvent* event) {
+    Cancel();
+    if (event->spontaneous())
+        event->ignore();
+    else
+        event->accept();
 }
 
 void ReplacementRun::show(const core::Progress& progress) {

@@ -25,6 +25,11 @@ public:
     // Cancel, Escape and the close box all cancel; the window stays until the work has stopped.
     void reject() override;
 
+protected:
+    // Closed by the program (every window closing at a termination signal) it cancels and lets
+    // the other windows close too.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void show(const core::Progress& progress);
 

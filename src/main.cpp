@@ -44,18 +44,15 @@ std::unique_ptr<TDM> CreateDataModule() {
     return nullptr;
 }
 
-// A failure leaves whatever the open reached in place and only "Инфо" and "Изход" usable; the
-// error is shown before the window, on a line of its own.
-void OpenReportList(TMainF& mainF, TDM& dm) {
-    QString error;
+// The error of the first open of the report list, if it failed. A failure leaves whatever the
+// open reached in place.
+std::optional<QString> OpenReportList(TDM& dm) {
     try {
         dm.OpenReportList();
-        return;
+        return std::nullopt;
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        return QString::fromUtf8(e.what());
     }
-    mainF.DisableDataMenu();
-    ShowError(u'\r' + error, nullptr);
 }
 
 } // namespace
@@ -79,11 +76,21 @@ int main(int argc, char* argv[]) {
         DM->UseTarget(*database);
     MainF.UseDataModule(*DM);
 
-    OpenReportList(MainF, *DM);
+    const std::optional<QString> openError = OpenReportList(*DM);
     // After the first attach, which installs the client library's own handlers: these replace
     // them and take any signal held since start-up.
-    const platform::TerminationRequests terminationRequests(
-        [] { QApplication::closeAllWindows(); });
+    bool terminated = false;
+    const platform::TerminationRequests terminationRequests([&terminated] {
+        terminated = true;
+        QApplication::closeAllWindows();
+    });
+    if (openError) {
+        // Only "Инфо" and "Изход" stay usable; the error comes first, on a line of its own.
+        MainF.DisableDataMenu();
+        ShowError(u'\r' + *openError, nullptr);
+    }
+    if (terminated) // while the error was up: the window never opens
+        return 0;
     MainF.show();
     return application.exec();
 }

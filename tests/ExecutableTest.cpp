@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -45,4 +46,24 @@ TEST(ExecutableTest, IgnoresTheFileSizeLimitSignal) {
         << "SIGXFSZ is not ignored";
     tool.terminate();
     EXPECT_TRUE(tool.waitForFinished(60000));
+}
+
+// A session ending while the start-up error is up ends the tool through its ordinary shutdown,
+// without the window ever opening.
+TEST(ExecutableTest, ATerminationSignalDuringTheStartUpErrorEndsTheTool) {
+    QTemporaryDir folder;
+    QProcess tool;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("LD_PRELOAD", KORVEX_BOX_PROBE);
+    env.insert("KORVEX_PROBE_LEAVE_BOXES", "1");
+    tool.setProcessEnvironment(env);
+    tool.start(KORVEX_BINARY, {"127.0.0.1/1:/nonexistent/KORVEX.FDB"});
+    ASSERT_TRUE(tool.waitForReadyRead(60000));
+    EXPECT_TRUE(tool.readAllStandardOutput().contains("\"box\":\"Error\""));
+    tool.terminate();
+    ASSERT_TRUE(tool.waitForFinished(5000));
+    EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(tool.exitCode(), 0);
+    EXPECT_FALSE(tool.readAllStandardOutput().contains("\"window\""));
 }

@@ -19,7 +19,8 @@ std::optional<int> ParseCommandLine(QCommandLineParser& parser, const QStringLis
     const QCommandLineOption version = parser.addVersionOption();
     if (!parser.parse(arguments))
         return UsageError(parser.errorText());
-    if (parser.isSet(help)) {
+    // Qt adds --help-all beside --help; with no Qt options of note it says the same.
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         std::fputs(qUtf8Printable(parser.helpText()), stdout);
         return 0;
     }

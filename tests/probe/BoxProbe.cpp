@@ -1,7 +1,8 @@
 // Preloaded (LD_PRELOAD) into the real executable by the start-up tests. It plays the user: each
 // message box that comes up and the main window once it shows are written to stdout as one JSON
 // line each, then the box is answered with OK and the window closed, so the process runs its
-// real start-up and shutdown and ends by itself.
+// real start-up and shutdown and ends by itself. With KORVEX_PROBE_LEAVE_BOXES set, boxes are
+// reported and left up.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -83,7 +84,9 @@ void Poll() {
         if (box != answered) {
             answered = box;
             Report(DescribeBox(box));
-            box->button(QMessageBox::Ok)->click();
+            // Left up when the test means to end the program some other way meanwhile.
+            if (!qEnvironmentVariableIsSet("KORVEX_PROBE_LEAVE_BOXES"))
+                box->button(QMessageBox::Ok)->click();
         }
     } else if (QMainWindow* window = ShownMainWindow()) {
         Report(DescribeWindow(window));

@@ -1,4 +1,5 @@
 #include "FbScratch.h"
+
 #include "RawHandles.h"
 
 #include <arpa/inet.h>
@@ -7,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
@@ -99,6 +101,21 @@ ScratchDatabase::~ScratchDatabase() {
         isc_detach_database(status, &db_);
         std::filesystem::remove(path_);
     }
+}
+
+void ScratchDatabase::reconnect() {
+    ISC_STATUS_ARRAY status;
+    if (db_)
+        isc_detach_database(status, &db_);
+    db_ = 0;
+    std::string dpb{char(isc_dpb_version1)};
+    for (const auto& [item, text] :
+         {std::pair{isc_dpb_user_name, User}, {isc_dpb_password, Password}})
+        dpb += std::string{char(item), char(std::strlen(text))} + text;
+    const std::string target = Target(path_, port_);
+    check(isc_attach_database(status, 0, target.c_str(), &db_, static_cast<short>(dpb.size()),
+                              dpb.data()),
+          status, "attach");
 }
 
 QString ScratchDatabase::target() const {
@@ -264,6 +281,10 @@ std::string makeInstanceDir() {
 } // namespace
 
 ServerInstance::ServerInstance() : dir_(makeInstanceDir()), port_(freePort()) {
+    start();
+}
+
+void ServerInstance::start() {
     script("start");
 }
 

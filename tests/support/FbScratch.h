@@ -49,6 +49,9 @@ public:
     QString target() const;
     int dialect() const { return dialect_; }
 
+    // Attaches afresh, e.g. after its server was killed and started again.
+    void reconnect();
+
     // DDL or DML, in the database's dialect.
     void execute(const std::string& sql);
     // The first column of the first row, converted to text by the server; nullopt for NULL.
@@ -118,6 +121,8 @@ public:
     pid_t pid() const;
     // SIGKILL by PID; returns once the process is dead and its port closed.
     void kill();
+    // Starts it again on the same port and folder, e.g. after kill().
+    void start();
 
 private:
     void script(const std::string& action) const;
