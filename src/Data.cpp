@@ -8,15 +8,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-// The design-time settings live in this static library; nothing else would link them in.
-static void InitResources() {
+void LoadDesignResources() {
     Q_INIT_RESOURCE(resources);
 }
 
 namespace {
 
 QJsonObject LoadDesign() {
-    InitResources();
+    LoadDesignResources();
     QFile file(QStringLiteral(":/TDM.json"));
     file.open(QIODevice::ReadOnly);
     return QJsonDocument::fromJson(file.readAll()).object();
@@ -64,8 +63,26 @@ TDM::TDM(const char* clientLibrary)
 
 TDM::~TDM() = default;
 
+void TDM::UseTarget(const QString& target) {
+    target_ = target;
+}
+
+void TDM::UseLogin(const QString& user, const QString& password) {
+    for (QString& line : IBD.Params) {
+        if (line.startsWith(QStringLiteral("user_name="), Qt::CaseInsensitive))
+            line = QStringLiteral("user_name=") + user;
+        else if (line.startsWith(QStringLiteral("password="), Qt::CaseInsensitive))
+            line = QStringLiteral("password=") + password;
+    }
+}
+
+void TDM::OpenReportList() {
+    IBReports.Close();
+    IBReports.Open();
+}
+
 void TDM::IBDBeforeConnect(db::Database& sender) {
-    sender.DatabaseName = platform::ConnectionTarget();
+    sender.DatabaseName = target_ ? *target_ : platform::ConnectionTarget();
 }
 
 void TDM::IBDAfterConnect(db::Database& sender) {

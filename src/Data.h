@@ -8,6 +8,11 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
+
+// Makes the design-time data (the data module's settings, the report commands, the icon)
+// reachable as resources; they live in a static library that nothing else would link in.
+void LoadDesignResources();
 
 // The data module: the connection, its transaction and the report list, with their design-time
 // settings loaded from resources. Creating it loads the client library and connects nothing.
@@ -20,6 +25,14 @@ public:
     // Told the connection target once the connection has opened.
     std::function<void(const QString& target)> OnConnected;
 
+    // Connect to this target instead of the one the command line or working directory gives.
+    void UseTarget(const QString& target);
+    // Log in with these instead of the design-time user name and password. Before the first
+    // connect only: the parameter block is built then.
+    void UseLogin(const QString& user, const QString& password);
+    // Opens the report list afresh, connecting and starting the transaction as needed.
+    void OpenReportList();
+
 private:
     std::unique_ptr<db::Client> client_; // first: loaded before, released after the components
 
@@ -29,6 +42,8 @@ public:
     db::Dataset IBReports;
 
 private:
+    std::optional<QString> target_;
+
     void IBDBeforeConnect(db::Database& sender);
     void IBDAfterConnect(db::Database& sender);
 };

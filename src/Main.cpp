@@ -1,8 +1,8 @@
 #include "Main.h"
 
 #include "Data.h"
-#include "platform/BackupName.h"
-#include "platform/Files.h"
+#include "core/Replacement.h"
+#include "core/ReportCommands.h"
 #include "platform/Process.h"
 #include "ui_MainF.h"
 #include "version.h"
@@ -15,15 +15,9 @@
 #include <QScreen>
 #include <QStyle>
 
-// The design-time settings live in this static library; nothing else would link them in.
-static void InitResources() {
-    Q_INIT_RESOURCE(resources);
-}
-
 namespace {
 
 const QString MakerAddress = QStringLiteral("https://www.korvex.bg");
-const QString ContentField = QStringLiteral("DESCR");
 const QString UpdateSucceeded = QStringLiteral("Обновяването премина УСПЕШНО");
 const QString UpdateFailed = QStringLiteral("Обновяването e НЕУСПЕШНО"); // Latin "e"
 
@@ -35,7 +29,7 @@ bool IsPhysicalAltX(const QKeyEvent& event) {
 }
 
 std::unique_ptr<Ui::TMainF> SetUpDesign(QMainWindow* window) {
-    InitResources();
+    LoadDesignResources();
     auto ui = std::make_unique<Ui::TMainF>();
     ui->setupUi(window);
     return ui;
@@ -71,46 +65,6 @@ void SetUpReportFilters(QFileDialog& dialog) {
         {QStringLiteral("Fast Reports (*.fr3)"), QStringLiteral("All Files (*)")});
     const auto combo = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
     combo->setItemText(1, QStringLiteral("All Files (*.*)"));
-}
-
-// An edit left pending by a failure would hold half-written content that a later command could
-// post: whatever ends the command before the guarded post cancels it. Outside edit mode (after
-// the guarded step) cancelling does nothing.
-class PendingEdit {
-public:
-    explicit PendingEdit(db::Dataset& dataset) : dataset_(dataset) { dataset.Edit(); }
-    ~PendingEdit() {
-        try {
-            dataset_.Cancel();
-        } catch (const std::exception&) {
-            // Nothing better to do while another error is on its way to the user.
-        }
-    }
-    PendingEdit(const PendingEdit&) = delete;
-    PendingEdit& operator=(const PendingEdit&) = delete;
-
-private:
-    db::Dataset& dataset_;
-};
-
-void BackUpStoredLayout(db::Dataset& reports, const QString& reportId) {
-    const std::unique_ptr<db::ContentReader> stored = reports.CreateContentReader(ContentField);
-    platform::WriteBackup(*stored, reportId, platform::TimeStamp(platform::LocalNow()));
-}
-
-void ReplaceContent(db::Dataset& reports, platform::InputFile& file) {
-    const std::unique_ptr<db::ContentWriter> content = reports.CreateContentWriter(ContentField);
-    platform::CopyAll(file, *content);
-    content->close();
-}
-
-// One cleanup step of a failed update, run whatever the others did.
-void Attempt(const std::function<void()>& step) {
-    try {
-        step();
-    } catch (const std::exception&) {
-        // The failure message follows all the same.
-    }
 }
 
 } // namespace
@@ -183,23 +137,25 @@ void TMainF::FormCreate() {
 }
 
 void TMainF::ConnectCommands() {
-    const std::pair<QAction*, void (TMainF::*)()> commands[] = {
-        {ui->N4, &TMainF::N4Click},   {ui->N7, &TMainF::N7Click},
-        {ui->N10, &TMainF::N10Click}, {ui->N11, &TMainF::N11Click},
-        {ui->N16, &TMainF::N16Click}, {ui->N17, &TMainF::N17Click},
-        {ui->N2, &TMainF::N2Click},   {ui->RPTBILL1, &TMainF::RPTBILL1Click},
-        {ui->N5, &TMainF::N5Click},   {ui->N6, &TMainF::N6Click},
+    const auto connectCommand = [this](QAction* action, const std::function<void()>& handler) {
+        connect(action, &QAction::triggered, this, [this, handler] { RunCommand(handler); });
     };
-    for (const auto& [action, handler] : commands)
-        connect(action, &QAction::triggered, this,
-                [this, handler = handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+    for (const core::ReportCommand& command : core::ReportCommands())
+        connectCommand(findChild<QAction*>(command.action),
+                       [this, id = command.reportId] { UpdateReport(id); });
+    connectCommand(ui->N5, [this] { N5Click(); });
+    connectCommand(ui->N6, [this] { N6Click(); });
 }
 
 void TMainF::UseDataModule(TDM& dm) {
-    dm_ = &dm;
+    replacer_ = std::make_unique<core::Replacer>(dm);
     dm.OnConnected = [this](const QString& target) {
         ShowDatabase(target);
     };
+}
+
+void TMainF::DisableDataMenu() {
+    N1->menuAction()->setEnabled(false);
 }
 
 void TMainF::ShowDatabase(const QString& target) {
@@ -233,21 +189,17 @@ void TMainF::UpdateReport(const QString& reportId) {
     OD.setWindowTitle(QStringLiteral("Select Report for: ") + reportId);
     if (!ChooseTemplate())
         return;
-    platform::InputFile file(lastTemplate_);
-
-    db::Transaction& IBT = dm_->IBT;
-    db::Dataset& IBReports = dm_->IBReports;
-    if (!IBT.Active())
-        IBT.StartTransaction();
-    if (!IBReports.Locate(QStringLiteral("ID"), reportId))
-        return;
-    BackUpStoredLayout(IBReports, reportId);
-
-    const PendingEdit edit(IBReports);
-    ReplaceContent(IBReports, file);
-    if (!IBT.Active())
-        IBT.StartTransaction();
-    PostAndCommit(IBReports, IBT);
+    const core::Outcome outcome = replacer_->Replace(reportId, lastTemplate_);
+    switch (outcome.result) {
+    case core::Outcome::Result::Replaced:
+        ShowInformation(UpdateSucceeded, this);
+        break;
+    case core::Outcome::Result::Failed:
+        ShowError(UpdateFailed, this);
+        break;
+    default:
+        ShowGeneralError(outcome.text, this);
+    }
 }
 
 bool TMainF::ChooseTemplate() {
@@ -258,58 +210,6 @@ bool TMainF::ChooseTemplate() {
         return false;
     lastTemplate_ = OD.selectedFiles().constFirst();
     return true;
-}
-
-void TMainF::PostAndCommit(db::Dataset& reports, db::Transaction& transaction) {
-    try {
-        reports.Post();
-        if (transaction.Active())
-            transaction.CommitRetaining();
-        ShowInformation(UpdateSucceeded, this);
-        return;
-    } catch (const std::exception&) {
-        // Told to the user as a failed update below, without the error's own text.
-    }
-    Attempt([&] {
-        if (transaction.Active())
-            transaction.RollbackRetaining();
-    });
-    // A post that went through before the commit failed left the rolled-back bytes cached.
-    Attempt([&] { reports.RevertLastPost(); });
-    Attempt([&] { reports.Cancel(); });
-    ShowError(UpdateFailed, this);
-}
-
-void TMainF::N4Click() {
-    UpdateReport(QStringLiteral("PAYORDER_K"));
-}
-
-void TMainF::N7Click() {
-    UpdateReport(QStringLiteral("PAYORDER_B"));
-}
-
-void TMainF::N10Click() {
-    UpdateReport(QStringLiteral("BILLBEFORE"));
-}
-
-void TMainF::N11Click() {
-    UpdateReport(QStringLiteral("INVOICE"));
-}
-
-void TMainF::N16Click() {
-    UpdateReport(QStringLiteral("VATBAY"));
-}
-
-void TMainF::N17Click() {
-    UpdateReport(QStringLiteral("VATSELL"));
-}
-
-void TMainF::N2Click() {
-    UpdateReport(QStringLiteral("VATDEC"));
-}
-
-void TMainF::RPTBILL1Click() {
-    UpdateReport(QStringLiteral("RPTBILL"));
 }
 
 void TMainF::N5Click() {

@@ -12,10 +12,9 @@ class QLabel;
 class QMenu;
 class TDM;
 
-namespace db {
-class Dataset;
-class Transaction;
-} // namespace db
+namespace core {
+class Replacer;
+}
 
 namespace Ui {
 class TMainF;
@@ -46,6 +45,8 @@ public:
     // Shows "Database: " + the target once the data module has connected, and gives the
     // report commands the module's transaction and report list.
     void UseDataModule(TDM& dm);
+    // After a failed start: none of the report commands can be reached.
+    void DisableDataMenu();
 
     // The one way in for every menu command: an error escaping the command goes to the general
     // error display and the program carries on, with nothing reset.
@@ -53,14 +54,6 @@ public:
 
     void UpdateReport(const QString& reportId);
 
-    void N4Click();
-    void N7Click();
-    void N10Click();
-    void N11Click();
-    void N16Click();
-    void N17Click();
-    void N2Click();
-    void RPTBILL1Click();
     void N5Click();
     void N6Click();
 
@@ -73,10 +66,9 @@ private:
     void ConnectCommands();
     void ShowDatabase(const QString& target);
     bool ChooseTemplate();
-    void PostAndCommit(db::Dataset& reports, db::Transaction& transaction);
 
     std::unique_ptr<Ui::TMainF> ui;
-    TDM* dm_ = nullptr;
+    std::unique_ptr<core::Replacer> replacer_;
     QString lastTemplate_; // the full path chosen last, by any report command
 
 public:

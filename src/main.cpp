@@ -4,7 +4,6 @@
 #include "platform/Termination.h"
 
 #include <QApplication>
-#include <QMenu>
 
 namespace {
 
@@ -25,13 +24,12 @@ std::unique_ptr<TDM> CreateDataModule() {
 void OpenReportList(TMainF& mainF, TDM& dm) {
     QString error;
     try {
-        dm.IBReports.Close();
-        dm.IBReports.Open();
+        dm.OpenReportList();
         return;
     } catch (const std::exception& e) {
         error = QString::fromUtf8(e.what());
     }
-    mainF.N1->menuAction()->setEnabled(false);
+    mainF.DisableDataMenu();
     ShowError(u'\r' + error, nullptr);
 }
 

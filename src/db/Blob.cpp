@@ -99,9 +99,26 @@ qint64 TotalLength(BlobHandle& blob) {
                                  isc_info_blob_total_length, isc_info_blob_type};
     const QByteArray answer = blob.info(QByteArray(items, sizeof items), 100);
     if (const auto value = FindInfoItem(answer, isc_info_blob_total_length))
-        if (const auto length = InfoNumber(*value))
+        if (const auto length = InfoNumber(*value)) {
+            CheckContentSize(*length);
             return *length;
+        }
     throw Error("The server did not report the BLOB's length");
+}
+
+// Reads segments until the whole length is in, each into the place `next` gives; next(done, read)
+// is told each segment and returns where the following one goes.
+template <class Next> void ReadSegments(BlobHandle& blob, qint64 total, char* first, Next next) {
+    char* into = first;
+    for (qint64 done = 0; done < total;) {
+        const int max = static_cast<int>(std::min<qint64>(BlobSegmentSize, total - done));
+        const int read = blob.getSegment(into, max);
+        // Short content would reach a backup as if it were the whole layout.
+        if (read < 0)
+            throw Error("The BLOB ended before the length the server reported");
+        done += read;
+        into = next(done, read);
+    }
 }
 
 } // namespace
@@ -114,35 +131,50 @@ void CheckContentSize(qint64 size) {
                         .toStdString());
 }
 
-QByteArray ReadBlob(Transaction& transaction, const ISC_QUAD& id) {
+void StreamBlob(Transaction& transaction, const ISC_QUAD& id,
+                const std::function<void(const char* data, qint64 count)>& sink,
+                const TransferProgress& progress) {
     BlobHandle blob(transaction, BlobHandle::Abandon::Close);
     blob.open(id);
     const qint64 total = TotalLength(blob);
-    CheckContentSize(total);
+    char segment[BlobSegmentSize];
+    ReadSegments(blob, total, segment, [&](qint64 done, int read) {
+        sink(segment, read);
+        if (progress)
+            progress(done, total);
+        return segment;
+    });
+    blob.close();
+}
+
+QByteArray ReadBlob(Transaction& transaction, const ISC_QUAD& id,
+                    const TransferProgress& progress) {
+    BlobHandle blob(transaction, BlobHandle::Abandon::Close);
+    blob.open(id);
+    const qint64 total = TotalLength(blob);
+    // Sized once from the server's length and read straight into place.
     QByteArray content(static_cast<qsizetype>(total), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < content.size()) {
-        const int max =
-            static_cast<int>(std::min<qsizetype>(BlobSegmentSize, content.size() - done));
-        const int read = blob.getSegment(content.data() + done, max);
-        // Short content would reach a backup as if it were the whole layout.
-        if (read < 0)
-            throw Error("The BLOB ended before the length the server reported");
-        done += read;
-    }
+    ReadSegments(blob, total, content.data(), [&](qint64 done, int) {
+        if (progress)
+            progress(done, total);
+        return content.data() + done;
+    });
     blob.close();
     return content;
 }
 
 ISC_QUAD WriteBlob(Transaction& transaction, const QByteArray& content,
-                   const QByteArray& parameterBlock) {
+                   const QByteArray& parameterBlock, const TransferProgress& progress) {
     CheckContentSize(content.size());
     BlobHandle blob(transaction, BlobHandle::Abandon::Cancel);
     ISC_QUAD id{};
     blob.create(id, parameterBlock);
-    for (qsizetype pos = 0; pos < content.size(); pos += BlobSegmentSize) {
+    for (qsizetype pos = 0; pos < content.size();) {
         const auto count = std::min<qsizetype>(BlobSegmentSize, content.size() - pos);
         blob.putSegment(content.constData() + pos, static_cast<int>(count));
+        pos += count;
+        if (progress)
+            progress(pos, content.size());
     }
     blob.close();
     return id;

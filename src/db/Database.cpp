@@ -22,11 +22,13 @@ Error invalidParameter(const QString& line) {
     return Error("Invalid connection parameter: " + line.toStdString());
 }
 
-// Text items travel in the locale's 8-bit encoding behind a one-byte length.
-void appendText(QByteArray& block, char item, const QString& value, const QString& line) {
+// Text items travel in the locale's 8-bit encoding behind a one-byte length. The error names the
+// item only: the value may be a password.
+void appendText(QByteArray& block, char item, const QString& value, const QString& name) {
     const QByteArray bytes = value.toLocal8Bit();
     if (bytes.size() > 255)
-        throw invalidParameter(line);
+        throw Error("Invalid connection parameter: " + name.toStdString() +
+                    " is longer than 255 bytes");
     block.append(item);
     block.append(static_cast<char>(bytes.size()));
     block.append(bytes);
@@ -137,9 +139,9 @@ QByteArray Database::BuildParameterBlock(const QStringList& params) {
         const QString name = line.left(equals).trimmed().toLower();
         const QString value = line.mid(equals + 1);
         if (name == u"user_name") {
-            appendText(block, isc_dpb_user_name, value, line);
+            appendText(block, isc_dpb_user_name, value, name);
         } else if (name == u"password") {
-            appendText(block, isc_dpb_password, value, line);
+            appendText(block, isc_dpb_password, value, name);
         } else if (name == u"sql_dialect") {
             bool ok = false;
             const int dialect = value.trimmed().toInt(&ok);

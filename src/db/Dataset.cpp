@@ -151,9 +151,15 @@ struct Dataset::Impl {
             if (count <= 0)
                 return;
             CheckContentSize(holder_->content.size() + count);
-            holder_->content.append(data, count);
+            holder_->content.append(data, static_cast<qsizetype>(count));
             holder_->modified = true;
             written_ = true;
+        }
+        void reserve(qint64 size) override {
+            if (!impl_.editing(serial_))
+                throw Error("Not in edit mode");
+            CheckContentSize(size);
+            holder_->content.reserve(static_cast<qsizetype>(size));
         }
         void close() override {
             if (written_ && impl_.editing(serial_))
@@ -271,7 +277,7 @@ struct Dataset::Impl {
             auto loaded = std::make_shared<ContentHolder>();
             loaded->id = id;
             if (!IsNoBlob(id))
-                loaded->content = ReadBlob(transaction, QuadOf(id));
+                loaded->content = ReadBlob(transaction, QuadOf(id), owner.OnTransfer);
             row.holders[column] = std::move(loaded);
         }
         return row.holders[column];
@@ -312,7 +318,8 @@ struct Dataset::Impl {
             if (!holder || !holder->modified)
                 continue;
             const ISC_QUAD id =
-                WriteBlob(transaction, holder->content, blobParameterBlock(static_cast<int>(c)));
+                WriteBlob(transaction, holder->content, blobParameterBlock(static_cast<int>(c)),
+                          owner.OnTransfer);
             // Empty content is stored as NULL; the empty BLOB just created stays unreferenced.
             row.values[c] = holder->content.isEmpty() ? NullBlob() : Value{false, IdBytes(id)};
             holder->id = StoredId(row.values[c]);
@@ -423,6 +430,17 @@ bool Dataset::Locate(const QString& field, const QString& value) {
     return false;
 }
 
+bool Dataset::MoveTo(int row) {
+    Impl::Busy busy(*d);
+    d->open();
+    d->endPendingEdit();
+    Session& s = *d->session;
+    if (row < 0 || !s.reach(row))
+        return false;
+    s.current = row;
+    return true;
+}
+
 bool Dataset::FieldIsNull(const QString& field) const {
     return d->currentRow().values[d->column(field)].null;
 }
@@ -443,12 +461,23 @@ std::unique_ptr<ContentWriter> Dataset::CreateContentWriter(const QString& field
     Row& row = d->currentRow();
     if (d->session->state != State::Edit)
         return std::make_unique<Impl::Writer>(*d, c, nullptr);
-    // A fresh holder: the pre-edit copy keeps the stored content for Cancel.
+    // A fresh holder. The stored content is let go rather than kept for Cancel, so that a large
+    // layout is never held twice; Cancel reads it again from the stored BLOB.
+    d->session->preEdit.holders[c].reset();
     auto replaced = std::make_shared<ContentHolder>();
     replaced->id = StoredId(row.values[c]);
     replaced->modified = true;
     row.holders[c] = replaced;
     return std::make_unique<Impl::Writer>(*d, c, std::move(replaced));
+}
+
+void Dataset::StreamStoredContent(const QString& field,
+                                  const std::function<void(const char*, qint64)>& sink) {
+    Impl::Busy busy(*d);
+    const int c = d->blobColumn(field);
+    const QByteArray id = StoredId(d->currentRow().values[c]);
+    if (!IsNoBlob(id))
+        StreamBlob(d->transaction, QuadOf(id), sink, OnTransfer);
 }
 
 void Dataset::Edit() {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+#include <functional>
 #include <memory>
 
 namespace db {
@@ -28,6 +29,8 @@ class ContentWriter {
 public:
     virtual ~ContentWriter() = default;
     virtual void write(const char* data, qint64 count) = 0;
+    // Makes room for this much content at once, so that it is never copied to grow.
+    virtual void reserve(qint64 size) = 0;
     virtual void close() = 0;
 };
 
@@ -55,15 +58,27 @@ public:
     bool Active() const;
     State state() const;
 
+    // Told the bytes moved so far and the whole length after every BLOB segment this list reads
+    // or writes. It may throw to stop the transfer, which then fails as on any error.
+    std::function<void(qint64 done, qint64 total)> OnTransfer;
+
     // Rows fetched so far; the cursor is read only as far as a move needs.
     int RecordCount() const;
     bool Locate(const QString& field, const QString& value);
+    // Makes the row at this position (from 0, in server order) current, fetching as far as needed.
+    // False, with the current row unchanged, when there are fewer rows. A pending edit is ended
+    // first, as by Locate.
+    bool MoveTo(int row);
 
     bool FieldIsNull(const QString& field) const;
     QString FieldAsString(const QString& field) const;
 
     std::unique_ptr<ContentReader> CreateContentReader(const QString& field);
     std::unique_ptr<ContentWriter> CreateContentWriter(const QString& field);
+    // Hands the BLOB the current row refers to now to the sink, read from the server segment by
+    // segment and kept nowhere: within a pending post, what the server received.
+    void StreamStoredContent(const QString& field,
+                             const std::function<void(const char* data, qint64 count)>& sink);
 
     void Edit();
     void Post();

@@ -116,6 +116,12 @@ qint64 InputFile::read(char* buffer, qint64 max) {
     return got;
 }
 
+void InputFile::rewind() {
+    if (::lseek(fd_.get(), 0, SEEK_SET) != 0)
+        throw FileError(StreamReadError);
+    consumed_ = 0;
+}
+
 void InputFile::checkUnchanged() const {
     struct stat status;
     if (consumed_ != size_ || ::fstat(fd_.get(), &status) != 0 || status.st_size != size_ ||

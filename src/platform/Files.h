@@ -55,6 +55,10 @@ public:
     // file read whole and unchanged: as many bytes as it had when opened, and the same size and
     // modification time as then. Otherwise the end raises "Stream read error" as well.
     qint64 read(char* buffer, qint64 max);
+    // The size the file had when opened.
+    qint64 size() const { return size_; }
+    // Reads again from the first byte; the lock stays.
+    void rewind();
 
 private:
     void checkUnchanged() const;

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "Digest.h"
+
+#include <QString>
+#include <atomic>
+#include <functional>
+#include <stdexcept>
+
+class TDM;
+
+namespace db {
+class Dataset;
+}
+
+namespace core {
+
+// The report list has no row with the identifier.
+class ReportNotFound : public std::runtime_error {
+public:
+    explicit ReportNotFound(const QString& reportId);
+};
+
+// What a replacement is busy with. Byte counts go with the transfers.
+enum class Phase {
+    ReadingStored,     // the stored layout, from the server
+    WritingBackup,     // the stored layout, to the backup file
+    ReadingTemplate,   // the chosen file, into the row
+    SendingNew,        // the new layout, to the server
+    WaitingForDatabase // the update and the commit
+};
+
+struct Progress {
+    Phase phase;
+    qint64 done = 0;
+    qint64 total = 0;
+};
+
+struct ReplaceOptions {
+    QString backupDirectory;           // the working directory at the time of the backup when empty
+    bool dryRun = false;               // back up, then roll back: nothing stored changes
+    bool verifyStored = false;         // before committing, read back what the server stored
+    bool skipIdenticalContent = false; // nothing at all when the stored bytes equal the file's
+};
+
+struct Outcome {
+    enum class Result {
+        Replaced,  // stored and committed
+        Unchanged, // the stored bytes already equal the file's
+        DryRun,    // backed up and rolled back
+        Failed,    // the post or commit failed, or the user cancelled: rolled back, row restored
+        Error      // stopped before anything stored changed; text says why
+    };
+    Result result = Result::Error;
+    QString backupPath;        // empty when no backup was written
+    ContentDigest stored;      // the layout stored before, as backed up
+    ContentDigest replacement; // the chosen file's bytes
+    QString text;              // Failed: the cause; Error: the error's text
+};
+
+// Replaces stored layouts through one data module: the chosen file is held exclusively, the
+// stored layout goes to a new backup file, the file's bytes replace it and are posted and
+// committed retaining, or rolled back retaining with the row restored. The transaction and the
+// report list stay open for the next replacement.
+class Replacer {
+public:
+    explicit Replacer(TDM& dm);
+
+    // Told every step and, during transfers, the bytes done; on the thread that runs Replace.
+    std::function<void(const Progress&)> OnProgress;
+
+    Outcome Replace(const QString& reportId, const QString& templatePath,
+                    const ReplaceOptions& options = {});
+
+    // From any thread: the running replacement stops at its next step and fails as a refused
+    // update does, with nothing stored changed.
+    void Cancel();
+
+private:
+    void run(Outcome& outcome, const QString& reportId, const QString& templatePath,
+             const ReplaceOptions& options);
+    void postAndCommit(Outcome& outcome, bool verifyStored);
+    void verifyStored(const ContentDigest& expected);
+    void report(Phase phase, qint64 done = 0, qint64 total = 0);
+    void reportTransfer(qint64 done, qint64 total);
+
+    TDM& dm_;
+    Phase phase_ = Phase::ReadingStored;
+    std::atomic<bool> cancelRequested_{false};
+};
+
+// The identifier, size and SHA-256 of every stored layout, in server order, each read from the
+// server as it is summed up and kept nowhere.
+struct StoredLayout {
+    QString reportId;
+    ContentDigest digest;
+};
+std::vector<StoredLayout> ListLayouts(TDM& dm);
+
+// Hands the stored layout's bytes to the sink; ReportNotFound when no row has the identifier.
+ContentDigest ExportLayout(TDM& dm, const QString& reportId,
+                           const std::function<void(const char* data, qint64 count)>& sink);
+
+} // namespace core
