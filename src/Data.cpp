@@ -67,13 +67,16 @@ void TDM::UseTarget(const QString& target) {
     target_ = target;
 }
 
-void TDM::UseLogin(const QString& user, const QString& password) {
-    for (QString& line : IBD.Params) {
-        if (line.startsWith(QStringLiteral("user_name="), Qt::CaseInsensitive))
-            line = QStringLiteral("user_name=") + user;
-        else if (line.startsWith(QStringLiteral("password="), Qt::CaseInsensitive))
-            line = QStringLiteral("password=") + password;
-    }
+void TDM::UseLogin(const std::optional<QString>& user, const std::optional<QString>& password) {
+    const auto replace = [this](const QString& name, const std::optional<QString>& value) {
+        if (!value)
+            return;
+        for (QString& line : IBD.Params)
+            if (line.section(u'=', 0, 0).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+                line = name + u'=' + *value;
+    };
+    replace(QStringLiteral("user_name"), user);
+    replace(QStringLiteral("password"), password);
 }
 
 void TDM::OpenReportList() {
@@ -82,7 +85,7 @@ void TDM::OpenReportList() {
 }
 
 void TDM::IBDBeforeConnect(db::Database& sender) {
-    sender.DatabaseName = target_ ? *target_ : platform::ConnectionTarget();
+    sender.DatabaseName = target_ ? *target_ : platform::DefaultConnectionTarget();
 }
 
 void TDM::IBDAfterConnect(db::Database& sender) {

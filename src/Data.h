@@ -27,9 +27,9 @@ public:
 
     // Connect to this target instead of the one the command line or working directory gives.
     void UseTarget(const QString& target);
-    // Log in with these instead of the design-time user name and password. Before the first
-    // connect only: the parameter block is built then.
-    void UseLogin(const QString& user, const QString& password);
+    // Log in with these, where given, instead of the design-time user name and password. Before
+    // the first connect only: the parameter block is built then.
+    void UseLogin(const std::optional<QString>& user, const std::optional<QString>& password);
     // Opens the report list afresh, connecting and starting the transaction as needed.
     void OpenReportList();
 

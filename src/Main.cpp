@@ -3,9 +3,9 @@
 #include "Data.h"
 #include "core/Replacement.h"
 #include "core/ReportCommands.h"
+#include "core/Version.h"
 #include "platform/Process.h"
 #include "ui_MainF.h"
-#include "version.h"
 
 #include <QComboBox>
 #include <QGuiApplication>
@@ -70,11 +70,7 @@ void SetUpReportFilters(QFileDialog& dialog) {
 } // namespace
 
 QString GetAppVersion() {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(KORVEX_VERSION_MAJOR)
-        .arg(KORVEX_VERSION_MINOR)
-        .arg(KORVEX_VERSION_PATCH)
-        .arg(KORVEX_VERSION_TWEAK);
+    return core::Version();
 }
 
 void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner) {

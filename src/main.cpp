@@ -1,11 +1,36 @@
 #include "Main.h"
 #include "Data.h"
+#include "core/CommandLine.h"
 #include "platform/Files.h"
 #include "platform/Termination.h"
 
 #include <QApplication>
+#include <variant>
 
 namespace {
+
+// The database named on the command line (none: the one in the working directory), or the exit
+// code when --help, --version or a usage error has been answered. Decided before any window
+// exists, so that these work without a display.
+std::variant<std::optional<QString>, int> ReadCommandLine(int argc, char* argv[]) {
+    const QCoreApplication parsing(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Korvex - Report Manager: replaces the report layouts stored in the table "
+                       "REPORTS of an office database, backing up each one first to "
+                       "B_<identifier>_<yymmddhhnnss>.FR3 in the working directory."));
+    parser.addPositionalArgument(
+        QStringLiteral("database"),
+        QStringLiteral("The database to open, for example 127.0.0.1:/srv/office/KORVEX.FDB, "
+                       "exactly as written. Default: 127.0.0.1:<working directory>/KORVEX.FDB."),
+        QStringLiteral("[database]"));
+    if (const std::optional<int> exitCode = core::ParseCommandLine(parser, parsing.arguments()))
+        return *exitCode;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty() || positional[0].isEmpty())
+        return std::optional<QString>();
+    return positional[0];
+}
 
 // Without the client library nothing of the tool can work: say so and give up.
 std::unique_ptr<TDM> CreateDataModule() {
@@ -39,6 +64,10 @@ int main(int argc, char* argv[]) {
     platform::ReportFileSizeLimitAsWriteError();
     // Before any thread exists, so that all of them inherit it.
     platform::HoldTerminationSignals();
+    const auto commandLine = ReadCommandLine(argc, argv);
+    if (const int* exitCode = std::get_if<int>(&commandLine))
+        return *exitCode;
+    const std::optional<QString> database = std::get<std::optional<QString>>(commandLine);
     QApplication application(argc, argv);
 
     // Declared in creation order, so the data module is destroyed before the window.
@@ -46,6 +75,8 @@ int main(int argc, char* argv[]) {
     const std::unique_ptr<TDM> DM = CreateDataModule();
     if (!DM)
         return 1;
+    if (database)
+        DM->UseTarget(*database);
     MainF.UseDataModule(*DM);
 
     OpenReportList(MainF, *DM);

@@ -2,8 +2,6 @@
 
 #include "Process.h"
 
-#include <QCoreApplication>
-
 namespace platform {
 
 QString ConnectionTarget(const QStringList& arguments, const QString& workingDirectory) {
@@ -13,8 +11,8 @@ QString ConnectionTarget(const QStringList& arguments, const QString& workingDir
     return QStringLiteral("127.0.0.1:") + workingDirectory + QStringLiteral("/KORVEX.FDB");
 }
 
-QString ConnectionTarget() {
-    return ConnectionTarget(QCoreApplication::arguments(), WorkingDirectory());
+QString DefaultConnectionTarget() {
+    return ConnectionTarget({}, WorkingDirectory());
 }
 
 } // namespace platform

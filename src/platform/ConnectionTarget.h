@@ -10,7 +10,7 @@ namespace platform {
 // "/KORVEX.FDB".
 QString ConnectionTarget(const QStringList& arguments, const QString& workingDirectory);
 
-// The same, from this process's arguments and its working directory now.
-QString ConnectionTarget();
+// The database in the working directory now, as when no argument names one.
+QString DefaultConnectionTarget();
 
 } // namespace platform

@@ -1,0 +1,15 @@
+#include "Version.h"
+
+#include "version.h"
+
+namespace core {
+
+QString Version() {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(KORVEX_VERSION_MAJOR)
+        .arg(KORVEX_VERSION_MINOR)
+        .arg(KORVEX_VERSION_PATCH)
+        .arg(KORVEX_VERSION_TWEAK);
+}
+
+} // namespace core

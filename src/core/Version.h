@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QString>
+
+namespace core {
+
+// The four-part file version of this build, "1.23.9.4": unpadded parts joined by ".".
+QString Version();
+
+} // namespace core
