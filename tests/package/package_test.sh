@@ -184,6 +184,10 @@ install_check() {
         exit $SKIPPED
     fi
     deb=$(the_deb "$out")
+    # The lock CTest holds covers one test run; builds in other folders of this machine run the
+    # same test against the same /usr.
+    exec {machine_lock}>/run/lock/korvex-package-install.lock
+    flock "$machine_lock"
     package_paths=$(dpkg-deb -c "$deb" | awk '{print substr($6, 2)}' | sed 's|/$||' | grep .)
     refuse_to_replace
     scratch_dir
