@@ -5,10 +5,12 @@
 # version of each layout to try a replacement with.
 set -euo pipefail
 
-readonly REPORT_IDS=(PAYORDER_K PAYORDER_B BILLBEFORE INVOICE VATBAY VATSELL VATDEC RPTBILL)
 readonly SERVER=127.0.0.1/3050
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The identifiers of the window's layout commands: the second column of the list.
+mapfile -t REPORT_IDS < <(awk -F'\t' '!/^#/ && NF == 2 {print $2}' "$repo/resources/ReportCommands.txt")
+readonly REPORT_IDS
 dir=$(realpath -m -- "${1:-$repo/demo}")
 database=$dir/KORVEX.FDB
 

@@ -8,6 +8,7 @@
 #include "ui_MainF.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -73,9 +74,11 @@ QString GetAppVersion() {
     return core::Version();
 }
 
-void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner) {
+void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner,
+             const QString& details) {
     QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
+    box.setDetailedText(details);
     box.setDefaultButton(QMessageBox::Ok);
     box.setEscapeButton(QMessageBox::Ok);
     box.exec();
@@ -85,8 +88,8 @@ void ShowInformation(const QString& text, QWidget* owner) {
     ShowBox(QMessageBox::Information, QStringLiteral("Information"), text, owner);
 }
 
-void ShowError(const QString& text, QWidget* owner) {
-    ShowBox(QMessageBox::Critical, QStringLiteral("Error"), text, owner);
+void ShowError(const QString& text, QWidget* owner, const QString& details) {
+    ShowBox(QMessageBox::Critical, QStringLiteral("Error"), text, owner, details);
 }
 
 QString GeneralErrorText(const QString& text) {
@@ -97,11 +100,24 @@ void ShowGeneralError(const QString& text, QWidget* owner) {
     ShowBox(QMessageBox::Critical, platform::ApplicationTitle(), GeneralErrorText(text), owner);
 }
 
+void TemplateDialog::accept() {
+    const QString suffix = defaultSuffix();
+    setDefaultSuffix({});
+    const QStringList asChosen = selectedFiles();
+    setDefaultSuffix(suffix);
+    const bool exists = asChosen.size() == 1 && QFileInfo(asChosen[0]).isFile();
+    const QStringList files = exists ? asChosen : selectedFiles();
+    chosen_ = files.value(0);
+    QFileDialog::accept();
+}
+
 TMainF::TMainF(QWidget* parent)
     : QMainWindow(parent), ui(SetUpDesign(this)), lDatabase(ui->lDatabase), N1(ui->N1), OD(this) {
     // The design's window size is that of the client area, below the menu bar.
     const QSize clientSize = size();
     new BottomLeftAnchor(lDatabase, clientSize.height());
+    // The design's width fits the design's font only; a wider fallback font would clip the text.
+    lDatabase->adjustSize();
     resize(clientSize.width(), clientSize.height() + menuBar()->sizeHint().height());
     CentreOnScreen();
 
@@ -191,7 +207,7 @@ void TMainF::UpdateReport(const QString& reportId) {
         ShowInformation(UpdateSucceeded, this);
         break;
     case core::Outcome::Result::Failed:
-        ShowError(UpdateFailed, this);
+        ShowError(UpdateFailed, this, outcome.text);
         break;
     default:
         ShowGeneralError(outcome.text, this);
@@ -202,9 +218,9 @@ bool TMainF::ChooseTemplate() {
     // Offered again even after a cancelled dialog in which something else was typed.
     if (!lastTemplate_.isEmpty())
         OD.selectFile(lastTemplate_);
-    if (OD.exec() != QDialog::Accepted || OD.selectedFiles().isEmpty())
+    if (OD.exec() != QDialog::Accepted || OD.chosenFile().isEmpty())
         return false;
-    lastTemplate_ = OD.selectedFiles().constFirst();
+    lastTemplate_ = OD.chosenFile();
     return true;
 }
 

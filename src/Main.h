@@ -26,14 +26,29 @@ QString GetAppVersion();
 // Every box the tool shows: its text as plain text (never HTML), one "OK" button that is the
 // default and that Escape and the close box stand for too, centred on its owner, or on the
 // screen when there is none.
-void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner);
+// Details, when given, wait behind the box's "Show Details..." button.
+void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner,
+             const QString& details = {});
 void ShowInformation(const QString& text, QWidget* owner);
-void ShowError(const QString& text, QWidget* owner);
+void ShowError(const QString& text, QWidget* owner, const QString& details = {});
 
 // The general error display: the text with "." appended when its last character's code is
 // above U+002E, in an error box titled with the application title.
 QString GeneralErrorText(const QString& text);
 void ShowGeneralError(const QString& text, QWidget* owner);
+
+// The open dialog for templates. A name that exists as chosen is taken as it is, also without an
+// extension; only a name that does not exist gets the default extension.
+class TemplateDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    void accept() override;
+    // The full path accepted last.
+    const QString& chosenFile() const { return chosen_; }
+
+private:
+    QString chosen_;
+};
 
 class TMainF : public QMainWindow {
     Q_OBJECT
@@ -74,5 +89,5 @@ private:
 public:
     QLabel* const lDatabase;
     QMenu* const N1;
-    QFileDialog OD;
+    TemplateDialog OD;
 };

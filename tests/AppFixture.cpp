@@ -1,11 +1,19 @@
 #include "AppFixture.h"
 
+#include "core/ReportCommands.h"
+
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace apptest {
+
+QStringList ReportIds() {
+    QStringList ids;
+    for (const core::ReportCommand& command : core::ReportCommands())
+        ids << command.reportId;
+    return ids;
+}
 
 QByteArray SampleLayout(const QString& id) {
     return "<?xml version=\"1.0\"?>\r\n<Report Name=\"" + id.toUtf8() + "\">" +
@@ -15,7 +23,7 @@ QByteArray SampleLayout(const QString& id) {
 void CreateReports(fbtest::ScratchDatabase& scratch, const std::string& descrType) {
     scratch.execute("create table REPORTS (ID varchar(20) not null primary key, DESCR " +
                     descrType + ")");
-    for (const QString& id : ReportIds)
+    for (const QString& id : ReportIds())
         scratch.insertReport(id.toStdString(), SampleLayout(id));
 }
 
@@ -31,14 +39,6 @@ TargetFolder::TargetFolder(const fbtest::ScratchDatabase& scratch, const QString
 
 QString TargetFolder::target() const {
     return QStringLiteral("127.0.0.1:") + path_ + QStringLiteral("/KORVEX.FDB");
-}
-
-WorkingDirectory::WorkingDirectory(const QString& path) : saved_(QDir::currentPath()) {
-    EXPECT_EQ(::chdir(QFile::encodeName(path).constData()), 0);
-}
-
-WorkingDirectory::~WorkingDirectory() {
-    EXPECT_EQ(::chdir(QFile::encodeName(saved_).constData()), 0);
 }
 
 } // namespace apptest

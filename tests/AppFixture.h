@@ -4,6 +4,7 @@
 // and a folder in which that database is the tool's default target.
 
 #include "support/FbScratch.h"
+#include "support/TestBed.h"
 
 #include <QByteArray>
 #include <QString>
@@ -12,8 +13,8 @@
 
 namespace apptest {
 
-inline const QStringList ReportIds = {"PAYORDER_K", "PAYORDER_B", "BILLBEFORE", "INVOICE",
-                                      "VATBAY",     "VATSELL",    "VATDEC",     "RPTBILL"};
+// The identifiers of the window's layout commands, in menu order.
+QStringList ReportIds();
 
 // Bytes no text conversion leaves alone: a NUL, a CR LF and bytes above 0x7F.
 QByteArray SampleLayout(const QString& id);
@@ -39,15 +40,6 @@ private:
 };
 
 // The process's working directory while this lives.
-class WorkingDirectory {
-public:
-    explicit WorkingDirectory(const QString& path);
-    ~WorkingDirectory();
-    WorkingDirectory(const WorkingDirectory&) = delete;
-    WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
-private:
-    QString saved_;
-};
+using WorkingDirectory = testbed::InDirectory;
 
 } // namespace apptest

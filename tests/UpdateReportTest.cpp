@@ -5,6 +5,7 @@
 #include "AppFixture.h"
 #include "Data.h"
 #include "Main.h"
+#include "core/ReportCommands.h"
 #include "platform/BackupName.h"
 #include "platform/Files.h"
 #include "support/ModalDriver.h"
@@ -13,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTest>
 #include <csignal>
@@ -24,20 +24,13 @@
 
 using apptest::ModalDriver;
 using apptest::SampleLayout;
+using testbed::RandomBytes;
 
 namespace {
 
 const QString Succeeded = "Обновяването премина УСПЕШНО";
 const QString Failed = "Обновяването e НЕУСПЕШНО";
 const QString AllFiles = "All Files (*.*)";
-
-QByteArray RandomBytes(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator generator(20230922);
-    for (char& byte : bytes)
-        byte = char(generator.generate());
-    return bytes;
-}
 
 // Lowers this process's file-size limit while it lives; a write past it fails instead of
 // killing the process.
@@ -106,7 +99,7 @@ protected:
         return scratch.readBlob("REPORTS", "DESCR", "ID", id.toStdString());
     }
     void ExpectNothingStoredChanged() {
-        for (const QString& id : apptest::ReportIds)
+        for (const QString& id : apptest::ReportIds())
             EXPECT_EQ(Stored(id), SampleLayout(id)) << id.toStdString();
         EXPECT_EQ(dm.IBReports.state(), db::Dataset::State::Browse);
     }
@@ -124,7 +117,10 @@ protected:
         EXPECT_EQ(box.title, title);
         EXPECT_EQ(box.icon, icon);
         EXPECT_EQ(box.text, text);
-        EXPECT_EQ(box.buttons, QStringList{"OK"});
+        // Besides OK, only the disclosure of the details the box carries.
+        const QStringList buttons =
+            box.details.isEmpty() ? QStringList{"OK"} : QStringList{"OK", "Show Details..."};
+        EXPECT_EQ(box.buttons, buttons);
     }
     void ExpectOnlyBox(const QString& title, QMessageBox::Icon icon, const QString& text) {
         EXPECT_EQ(user.boxes.size(), 1u);
@@ -150,17 +146,13 @@ protected:
 
 TEST_F(UpdateReportTest, EachCommandReachesItsOwnRow) {
     CreateAndOpen();
-    const std::pair<const char*, QString> commands[] = {
-        {"N4", "PAYORDER_K"}, {"N7", "PAYORDER_B"}, {"N10", "BILLBEFORE"}, {"N11", "INVOICE"},
-        {"N16", "VATBAY"},    {"N17", "VATSELL"},   {"N2", "VATDEC"},      {"RPTBILL1", "RPTBILL"},
-    };
-    for (const auto& [command, id] : commands) {
+    for (const auto& [command, id] : core::ReportCommands()) {
         user.ChooseFile(Template(id + ".fr3", "new " + id.toUtf8()));
-        Run(command);
+        Run(command.toUtf8().constData());
         ExpectSuccess();
         EXPECT_EQ(user.fileDialogs.back().title, "Select Report for: " + id);
     }
-    for (const auto& [command, id] : commands) {
+    for (const auto& [command, id] : core::ReportCommands()) {
         EXPECT_EQ(Stored(id), "new " + id.toUtf8());
         const QStringList backups = QDir(folder.path()).entryList({"B_" + id + "_*.FR3"});
         ASSERT_EQ(backups.size(), 1) << id.toStdString();
@@ -169,48 +161,38 @@ TEST_F(UpdateReportTest, EachCommandReachesItsOwnRow) {
 }
 
 TEST_F(UpdateReportTest, ReplacesTheBytesExactlyAfterABackupThatNeverOverwrites) {
+    // The tool's clock stands still, so both backups get this stamp.
+    const platform::ReplacedClock clock(
+        [] { return QDateTime(QDate(2023, 9, 22), QTime(8, 5, 3)); });
+    const QString stamp = "230922080503";
     CreateAndOpen();
     const QByteArray large = RandomBytes(5 * platform::CopyBufferSize / 2 + 7);
-    const QString before = platform::TimeStamp(platform::LocalNow());
     user.ChooseFile(Template("large.fr3", large));
     Run("N4");
-    const QString after = platform::TimeStamp(platform::LocalNow());
     ExpectSuccess();
     EXPECT_EQ(Stored("PAYORDER_K"), large); // read over another connection: committed
     EXPECT_TRUE(dm.IBT.Active());
 
-    ASSERT_EQ(Backups().size(), 1);
-    const QString first = Backups()[0];
-    const auto name = QRegularExpression("^B_PAYORDER_K_(\\d{12})\\.FR3$").match(first);
-    ASSERT_TRUE(name.hasMatch()) << first.toStdString();
-    EXPECT_TRUE(before <= name.captured(1) && name.captured(1) <= after);
+    const QString first = platform::BackupFileName("PAYORDER_K", stamp);
+    ASSERT_EQ(Backups(), QStringList{first});
     EXPECT_EQ(Backup(first), SampleLayout("PAYORDER_K"));
 
-    // Every name the next backup could get in the coming half minute is taken already.
-    QStringList taken;
-    for (int second = 0; second < 30; ++second) {
-        const QString stamp = platform::TimeStamp(platform::LocalNow().addSecs(second));
-        const QString name = platform::BackupFileName("PAYORDER_K", stamp);
-        if (name != first && !taken.contains(name)) {
-            QFile file(QDir(folder.path()).filePath(name));
-            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
-            file.write("taken");
-            taken << name;
-        }
+    // The next backup's name is taken, and so is its first alternative.
+    const QString taken = platform::BackupFileName("PAYORDER_K", stamp, 2);
+    {
+        QFile file(QDir(folder.path()).filePath(taken));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::NewOnly));
+        file.write("taken");
     }
     user.ChooseFile(Template("second.fr3", "second"));
     Run("N4");
     ExpectSuccess();
     EXPECT_EQ(Stored("PAYORDER_K"), "second");
     EXPECT_EQ(Backup(first), SampleLayout("PAYORDER_K"));
-    for (const QString& name : taken)
-        EXPECT_EQ(Backup(name), "taken") << name.toStdString();
-    QStringList added = Backups();
-    for (const QString& name : taken + QStringList{first})
-        added.removeOne(name);
-    ASSERT_EQ(added.size(), 1);
-    EXPECT_TRUE(added[0].endsWith("_2.FR3")) << added[0].toStdString();
-    EXPECT_EQ(Backup(added[0]), large); // the first replacement's bytes, from the list's memory
+    EXPECT_EQ(Backup(taken), "taken");
+    const QString added = platform::BackupFileName("PAYORDER_K", stamp, 3);
+    EXPECT_EQ(Backups().size(), 3);
+    EXPECT_EQ(Backup(added), large); // the first replacement's bytes, from the list's memory
 }
 
 TEST_F(UpdateReportTest, TemplatesThatCannotBeReadWholeChangeNothing) {
@@ -281,6 +263,36 @@ TEST_F(UpdateReportTest, NoRowForTheIdentifierSaysSoAndChangesNothing) {
     EXPECT_TRUE(dm.IBT.Active());
 }
 
+// Choosing an existing file without an extension takes it as it is; a typed name that does not
+// exist gets the default extension.
+TEST_F(UpdateReportTest, TheDefaultExtensionGoesOnlyToNamesThatDoNotExist) {
+    CreateAndOpen();
+    Template("noext", "no extension");
+    Template("typed.FR3", "typed");
+    user.ChooseFile(templates.filePath("noext"), AllFiles);
+    Run("N4");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_K"), "no extension");
+    user.ChooseFile(templates.filePath("typed"));
+    Run("N7");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_B"), "typed");
+}
+
+// The failure box keeps its text and tells the cause behind "Show Details...". A layout another
+// user changed after the tool started cannot be replaced in this run: the details say so.
+TEST_F(UpdateReportTest, TheFailureBoxTellsTheCauseAndWhatHelpsAfterAConflict) {
+    CreateAndOpen();
+    scratch.writeBlob("REPORTS", "DESCR", "ID", "PAYORDER_K", QByteArray("another user's"));
+    user.ChooseFile(Template("new.fr3", "new"));
+    Run("N4");
+    ExpectBox(0, "Error", QMessageBox::Critical, Failed);
+    EXPECT_TRUE(user.boxes[0].details.contains("update conflicts with concurrent update"))
+        << user.boxes[0].details.toStdString();
+    EXPECT_TRUE(user.boxes[0].details.contains("Restart the tool"));
+    EXPECT_EQ(Stored("PAYORDER_K"), "another user's");
+}
+
 TEST_F(UpdateReportTest, BackupFailuresStopBeforeTheDatabaseIsTouched) {
     CreateAndOpen();
     const QString chosen = Template("new.fr3", "new");
@@ -308,8 +320,9 @@ TEST_F(UpdateReportTest, BackupFailuresStopBeforeTheDatabaseIsTouched) {
         Run("N11");
     }
     ExpectError("Stream write error.");
-    ASSERT_EQ(Backups().size(), 1);
-    EXPECT_EQ(Backup(Backups()[0]), large.left(1000)); // left on disk as far as it got
+    // Nothing is left, not even under a temporary name: a partial backup restored later would
+    // store a truncated layout.
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"KORVEX.FDB"});
     EXPECT_EQ(Stored("INVOICE"), large);
     EXPECT_EQ(dm.IBReports.state(), db::Dataset::State::Browse);
 }

@@ -1,6 +1,7 @@
 #include "Replacement.h"
 
 #include "Data.h"
+#include "db/Error.h"
 #include "platform/BackupName.h"
 #include "platform/Files.h"
 
@@ -97,6 +98,17 @@ void Attempt(const std::function<void()>& step) {
     } catch (const std::exception&) {
         // The failure is reported all the same.
     }
+}
+
+// The transaction's snapshot keeps rejecting an update of a row someone else changed after it
+// began; only a new transaction sees that change.
+QString ConflictAdvice(const db::ServerError& error) {
+    constexpr long UpdateConflict = 335544336, ConcurrentUpdate = 335544451;
+    if (!error.hasCode(UpdateConflict) && !error.hasCode(ConcurrentUpdate))
+        return {};
+    return QStringLiteral("\nAnother user changed this layout after the tool started. Restart "
+                          "the tool: it then shows that change and the replacement can go "
+                          "through.");
 }
 
 void LocateReport(db::Dataset& reports, const QString& reportId) {
@@ -221,6 +233,8 @@ void Replacer::postAndCommit(Outcome& outcome, bool verify) {
             transaction.CommitRetaining();
         outcome.result = Outcome::Result::Replaced;
         return;
+    } catch (const db::ServerError& error) {
+        outcome.text = QString::fromUtf8(error.what()) + ConflictAdvice(error);
     } catch (const std::exception& error) {
         outcome.text = QString::fromUtf8(error.what());
     }

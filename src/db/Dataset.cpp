@@ -72,6 +72,7 @@ private:
 struct Session {
     std::unique_ptr<Statement> select, deleter, inserter, modifier, refresher;
     std::vector<ColumnInfo> columns;
+    QString table;              // of the first column that names one
     std::vector<bool> required; // NOT NULL, no default, not computed
     bool refreshAfterPost = false;
 
@@ -257,12 +258,11 @@ struct Dataset::Impl {
         return s;
     }
     void readMetadata(Session& s) {
-        QString table;
         for (const ColumnInfo& column : s.columns)
-            if (table.isEmpty())
-                table = column.relation;
+            if (s.table.isEmpty())
+                s.table = column.relation;
         const TableMetadata metadata =
-            table.isEmpty() ? TableMetadata{} : ReadTableMetadata(database, table);
+            s.table.isEmpty() ? TableMetadata{} : ReadTableMetadata(database, s.table);
         s.refreshAfterPost = metadata.fillsColumns();
         for (const ColumnInfo& column : s.columns)
             s.required.push_back(!column.nullable && !metadata.computed.contains(column.name) &&
@@ -341,12 +341,21 @@ struct Dataset::Impl {
                 statement.SetParam(name, source->values[c]);
         }
     }
+    // Anything but exactly one row changed fails, so that the caller's rollback undoes it: with
+    // a key that is not unique, every row sharing it would get the one row's new content.
     void update(const Row& row) {
         Statement& modifier = *session->modifier;
         fillParams(modifier, row);
         modifier.Execute();
-        if (modifier.RowsAffected() == 0)
+        const long changed = modifier.RowsAffected();
+        if (changed == 0)
             throw Error("Row not found: the report was deleted by another user");
+        if (changed > 1)
+            throw Error(QStringLiteral("The update changed %1 rows in %2 instead of one: the "
+                                       "report identifier is not unique")
+                            .arg(changed)
+                            .arg(session->table)
+                            .toStdString());
     }
     // The server filled in columns of its own: take the row back as stored. Its content is read
     // again on demand.

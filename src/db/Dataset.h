@@ -81,6 +81,10 @@ public:
                              const std::function<void(const char* data, qint64 count)>& sink);
 
     void Edit();
+    // Sends the written content and runs the update, which must change exactly one row: none
+    // (deleted by another user) or several (an identifier that is not unique) fail. On any
+    // failure the row stays in edit mode and whatever reached the server waits for the caller's
+    // rollback.
     void Post();
     // Restores the row as it was before Edit. Nothing outside edit mode.
     void Cancel();

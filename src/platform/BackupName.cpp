@@ -1,9 +1,55 @@
 #include "BackupName.h"
 
+#include "Files.h"
+
+#include <algorithm>
+#include <utility>
+
 namespace platform {
 
+namespace {
+
+constexpr qsizetype StampLength = 12;
+
+bool AsciiDigits(QStringView text) {
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
+}
+
+// "2" to "99": what BackupFileName writes from the second attempt on.
+std::optional<int> Attempt(QStringView text) {
+    if (text.isEmpty() || text.size() > 2 || text.front() == u'0' || !AsciiDigits(text))
+        return std::nullopt;
+    const int attempt = text.toInt();
+    if (attempt < 2 || attempt > BackupFile::MaxAttempts)
+        return std::nullopt;
+    return attempt;
+}
+
+// "<id>_<stamp>" with a non-empty identifier.
+std::optional<BackupNameParts> IdAndStamp(QStringView text, int attempt) {
+    const qsizetype idLength = text.size() - StampLength - 1;
+    if (idLength < 1 || text[idLength] != u'_' || !AsciiDigits(text.sliced(idLength + 1)))
+        return std::nullopt;
+    return BackupNameParts{text.left(idLength).toString(), text.sliced(idLength + 1).toString(),
+                           attempt};
+}
+
+std::function<QDateTime()>& Clock() {
+    static std::function<QDateTime()> clock;
+    return clock;
+}
+
+} // namespace
+
 QDateTime LocalNow() {
-    return QDateTime::currentDateTime();
+    return Clock() ? Clock()() : QDateTime::currentDateTime();
+}
+
+ReplacedClock::ReplacedClock(std::function<QDateTime()> clock)
+    : saved_(std::exchange(Clock(), std::move(clock))) {}
+
+ReplacedClock::~ReplacedClock() {
+    Clock() = std::move(saved_);
 }
 
 QString TimeStamp(const QDateTime& localTime) {
@@ -16,6 +62,22 @@ QString TimeStamp(const QDateTime& localTime) {
 QString BackupFileName(const QString& reportId, const QString& stamp, int attempt) {
     const QString retry = attempt > 1 ? QStringLiteral("_%1").arg(attempt) : QString();
     return QStringLiteral("B_") + reportId + u'_' + stamp + retry + QStringLiteral(".FR3");
+}
+
+std::optional<BackupNameParts> ParseBackupFileName(const QString& fileName) {
+    const QStringView prefix = u"B_";
+    const QStringView suffix = u".FR3";
+    if (!fileName.startsWith(prefix) || !fileName.endsWith(suffix))
+        return std::nullopt;
+    // The two cannot overlap: "_" is not ".".
+    const QStringView body = QStringView(fileName).sliced(
+        prefix.size(), fileName.size() - prefix.size() - suffix.size());
+    const qsizetype lastSeparator = body.lastIndexOf(u'_');
+    if (lastSeparator < 0)
+        return std::nullopt;
+    if (const auto attempt = Attempt(body.sliced(lastSeparator + 1)))
+        return IdAndStamp(body.left(lastSeparator), *attempt);
+    return IdAndStamp(body, 1);
 }
 
 } // namespace platform

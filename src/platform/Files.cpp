@@ -3,8 +3,10 @@
 #include "BackupName.h"
 
 #include <QFile>
+#include <QRandomGenerator>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -50,15 +52,6 @@ int OpenPath(const QString& path, int flags, mode_t mode = 0) {
 
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// Makes a new directory entry durable. Some file systems cannot sync a directory (EINVAL);
-// there the file's own sync is all there is.
-void SyncDirectory(const QString& directory) {
-    const FileDescriptor fd(OpenPath(directory.isEmpty() ? QStringLiteral(".") : directory,
-                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd || (::fsync(fd.get()) != 0 && errno != EINVAL))
-        throw FileError(StreamWriteError);
 }
 
 } // namespace
@@ -129,17 +122,41 @@ void InputFile::checkUnchanged() const {
         throw FileError(StreamReadError);
 }
 
+void DirectoryEntry::hold(QByteArray name) {
+    remove();
+    name_ = std::move(name);
+}
+
+void DirectoryEntry::remove() {
+    if (!name_.isEmpty())
+        ::unlinkat(directory_.get(), name_.constData(), 0);
+    name_.clear();
+}
+
 BackupFile::BackupFile(const QString& reportId, const QString& stamp, const QString& directory)
-    : directory_(directory) {
+    : directory_(directory), reportId_(reportId), stamp_(stamp),
+      path_(JoinPath(directory, BackupFileName(reportId, stamp))),
+      directoryFd_(OpenPath(directory.isEmpty() ? QStringLiteral(".") : directory,
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+      partial_(directoryFd_), published_(directoryFd_) {
+    if (!directoryFd_)
+        throw CreateFailure(path_, errno);
+    const QByteArray hidden = '.' + QFile::encodeName(BackupFileName(reportId, stamp)) + '.';
     for (int attempt = 1;; ++attempt) {
-        path_ = JoinPath(directory, BackupFileName(reportId, stamp, attempt));
-        fd_.reset(OpenPath(path_, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (fd_)
+        const QByteArray name =
+            hidden + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        fd_.reset(::openat(directoryFd_.get(), name.constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (fd_) {
+            partial_.hold(name);
             return;
+        }
         if (errno != EEXIST || attempt == MaxAttempts)
             throw CreateFailure(path_, errno);
     }
 }
+
+BackupFile::~BackupFile() = default;
 
 void BackupFile::write(const char* data, qint64 count) {
     while (count > 0) {
@@ -156,7 +173,46 @@ void BackupFile::write(const char* data, qint64 count) {
 void BackupFile::finish() {
     if (::fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0)
         throw FileError(StreamWriteError);
-    SyncDirectory(directory_);
+    publish();
+    syncDirectory();
+    published_.release();
+}
+
+void BackupFile::publish() {
+    for (int attempt = 1;; ++attempt) {
+        const QString name = BackupFileName(reportId_, stamp_, attempt);
+        path_ = JoinPath(directory_, name);
+        if (linkOrRename(QFile::encodeName(name)))
+            return;
+        if (errno != EEXIST || attempt == MaxAttempts)
+            throw CreateFailure(path_, errno);
+    }
+}
+
+// Neither replaces an existing name. File systems without hard links (FAT) can still rename
+// without replacing.
+bool BackupFile::linkOrRename(const QByteArray& name) {
+    const int directory = directoryFd_.get();
+    const char* partial = partial_.name().constData();
+    if (::linkat(directory, partial, directory, name.constData(), 0) == 0) {
+        published_.hold(name);
+        partial_.remove();
+        return true;
+    }
+    if ((errno == EPERM || errno == EOPNOTSUPP) &&
+        ::renameat2(directory, partial, directory, name.constData(), RENAME_NOREPLACE) == 0) {
+        published_.hold(name);
+        partial_.release();
+        return true;
+    }
+    return false;
+}
+
+// Makes the new name durable. Some file systems cannot sync a directory (EINVAL); there the
+// file's own sync is all there is.
+void BackupFile::syncDirectory() const {
+    if (::fsync(directoryFd_.get()) != 0 && errno != EINVAL)
+        throw FileError(StreamWriteError);
 }
 
 void ReportFileSizeLimitAsWriteError() {

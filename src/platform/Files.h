@@ -2,6 +2,7 @@
 
 #include "Process.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 #include <ctime>
@@ -70,28 +71,64 @@ private:
     qint64 consumed_ = 0;
 };
 
-// A backup file, created new in a directory: it never replaces, truncates or follows anything
-// already there. A taken name is retried with "_2", "_3", ... up to MaxAttempts; then, and on any
-// other failure, "Cannot create file \"<path tried>\". <system text>". Write failures raise
-// "Stream write error". Destroyed before finish(), it is closed unflushed and left on disk.
+// A name this program made in a directory, removed again when this is destroyed unless released
+// first. Removal is unchecked: it only ever runs on the way to reporting another failure.
+class DirectoryEntry {
+public:
+    explicit DirectoryEntry(const FileDescriptor& directory) : directory_(directory) {}
+    ~DirectoryEntry() { remove(); }
+    DirectoryEntry(const DirectoryEntry&) = delete;
+    DirectoryEntry& operator=(const DirectoryEntry&) = delete;
+
+    const QByteArray& name() const { return name_; }
+    // Removes the one held, and holds this one.
+    void hold(QByteArray name);
+    void remove();
+    // Leaves the entry where it is, or forgets one that is gone already.
+    void release() { name_.clear(); }
+
+private:
+    const FileDescriptor& directory_;
+    QByteArray name_;
+};
+
+// A backup file in a directory. It is written under a temporary hidden name there
+// (".<backup name>.<random>") and takes its backup name only once complete and on the disk, so a
+// backup name never holds a partial file. That name never replaces anything already there: a
+// taken name is retried with "_2", "_3", ... up to MaxAttempts. Failures: "Cannot create file
+// \"<backup path>\". <system text>" when the file cannot be created or no name is free (the path
+// last tried), "Stream write error" when writing or flushing fails. Destroyed before finish()
+// completes, it removes whatever it wrote.
 class BackupFile {
 public:
     static constexpr int MaxAttempts = 99;
 
     BackupFile(const QString& reportId, const QString& stamp,
                const QString& directory = WorkingDirectory());
+    ~BackupFile();
+    BackupFile(const BackupFile&) = delete;
+    BackupFile& operator=(const BackupFile&) = delete;
 
-    // The full path of the file created.
+    // The backup's full path: after finish() the name it got, before that the first one it tries.
     const QString& path() const { return path_; }
 
     void write(const char* data, qint64 count);
-    // Flushes the content and its directory entry to the disk and closes the file; only then
-    // is the backup safe.
+    // Flushes the content to the disk, gives it its backup name and flushes the directory; only
+    // then is the backup safe.
     void finish();
 
 private:
+    void publish();
+    bool linkOrRename(const QByteArray& name);
+    void syncDirectory() const;
+
     QString directory_;
+    QString reportId_;
+    QString stamp_;
     QString path_;
+    FileDescriptor directoryFd_;
+    DirectoryEntry partial_;
+    DirectoryEntry published_;
     FileDescriptor fd_;
 };
 

@@ -2,6 +2,7 @@
 #include "db/Error.h"
 #include "db/Statement.h"
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -138,13 +139,19 @@ TEST_P(DatasetLockTest, PostWaitsForTheOtherTransaction) {
     update.Execute();
     list.replace("INVOICE", "ours");
 
-    // Whether it ends before or while Post waits, the outcome is the same.
+    // The other transaction ends once the server shows the post's update waiting, or once the
+    // post has returned without waiting.
+    std::atomic<bool> posted = false;
+    bool waited = false;
     std::thread ender([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        while (!posted && !(waited = scratch.running("update REPORTS")))
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         otherCommits ? other.transaction.Commit() : other.transaction.Rollback();
     });
     const std::string result = post();
+    posted = true;
     ender.join();
+    EXPECT_TRUE(waited) << result;
     if (otherCommits) {
         EXPECT_NE(result.find("update conflicts with concurrent update"), std::string::npos)
             << result;
@@ -193,3 +200,18 @@ INSTANTIATE_TEST_SUITE_P(
                                  ", STAMP D_STAMP", true},
                     ServerFilled{"Computed", "", ", LEN computed by (char_length(ID))", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Without a primary key two rows may share an identifier, and the update then reaches both.
+TEST_F(DatasetEditTest, AnUpdateChangingSeveralRowsFailsAndStaysInEditMode) {
+    open("create table REPORTS (ID varchar(20), DESCR blob, COPY integer)",
+         {"insert into REPORTS (ID, DESCR, COPY) values ('INVOICE', 'second', 2)"});
+    list.replace("INVOICE", "new");
+    EXPECT_EQ(post(), "The update changed 2 rows in REPORTS instead of one: the report identifier "
+                      "is not unique");
+    EXPECT_EQ(list.IBReports.state(), State::Edit);
+    list.IBT.RollbackRetaining();
+    list.IBReports.Cancel();
+    list.IBT.CommitRetaining();
+    EXPECT_EQ(scratch.queryBlob("select DESCR from REPORTS where COPY = 2"), "second");
+    EXPECT_EQ(scratch.queryBlob("select DESCR from REPORTS where COPY is null"), "stored");
+}

@@ -5,21 +5,21 @@
 #include "support/FbScratch.h"
 
 #include <QByteArray>
-#include <QRandomGenerator>
 #include <gtest/gtest.h>
+
+using testbed::RandomBytes;
 
 // The report list as the data module sets it up, over its own connection to a scratch database.
 struct ReportList {
-    explicit ReportList(const QString& target, const QStringList& params = DataModuleParams())
-        : connection(target) {
+    explicit ReportList(const QString& target, const QStringList& params = DataModuleParams(),
+                        const char* clientLibrary = db::Client::DefaultLibrary)
+        : connection(target, clientLibrary) {
         connection.database.Params = params;
-        IBReports.SelectSQL = {"select * from REPORTS"};
-        IBReports.RefreshSQL = {"Select ",       "  ID,", "  DESCR",
-                                "from REPORTS ", "where", "  ID = :ID"};
-        IBReports.ModifySQL = {"update REPORTS",   "set",   "  ID = :ID,",
-                               "  DESCR = :DESCR", "where", "  ID = :OLD_ID"};
-        IBReports.InsertSQL = {"insert into REPORTS", "  (ID, DESCR)", "values", "  (:ID, :DESCR)"};
-        IBReports.DeleteSQL = {"delete from REPORTS", "where", "  ID = :OLD_ID"};
+        IBReports.SelectSQL = fbtest::DesignLines("IBReports", "SelectSQL");
+        IBReports.RefreshSQL = fbtest::DesignLines("IBReports", "RefreshSQL");
+        IBReports.ModifySQL = fbtest::DesignLines("IBReports", "ModifySQL");
+        IBReports.InsertSQL = fbtest::DesignLines("IBReports", "InsertSQL");
+        IBReports.DeleteSQL = fbtest::DesignLines("IBReports", "DeleteSQL");
     }
 
     QByteArray read(const QString& field = "DESCR") {
@@ -46,14 +46,6 @@ struct ReportList {
     db::Transaction& IBT = connection.transaction;
     db::Dataset IBReports{connection.database, connection.transaction, "IBReports"};
 };
-
-inline QByteArray RandomBytes(qsizetype size, quint32 seed) {
-    QRandomGenerator generator(seed);
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char& byte : bytes)
-        byte = static_cast<char>(generator.bounded(256));
-    return bytes;
-}
 
 // What another connection sees of a row's DESCR (committed work only).
 inline std::optional<QByteArray> Stored(fbtest::ScratchDatabase& scratch, const std::string& id) {

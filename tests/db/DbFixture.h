@@ -4,20 +4,22 @@
 #include "db/Database.h"
 #include "db/Error.h"
 #include "db/Transaction.h"
+#include "support/DataModuleDesign.h"
+#include "support/TestBed.h"
 
 #include <QStringList>
-#include <functional>
-#include <string>
 
 // The data module's connection lines.
 inline QStringList DataModuleParams() {
-    return {"user_name=sysdba", "password=tallowfen", "sql_dialect=1"};
+    return fbtest::DesignLines("IBD", "Params");
 }
 
 // A connection and its transaction, declared in the data module's order so that destruction
 // commits before it detaches.
 struct Connection {
-    explicit Connection(const QString& target) {
+    explicit Connection(const QString& target,
+                        const char* clientLibrary = db::Client::DefaultLibrary)
+        : client(clientLibrary) {
         database.DatabaseName = target;
         database.Params = DataModuleParams();
     }
@@ -28,11 +30,4 @@ struct Connection {
 };
 
 // The text of the db::Error the call raises, or "no error".
-inline std::string errorText(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const db::Error& error) {
-        return error.what();
-    }
-    return "no error";
-}
+inline constexpr auto errorText = &testbed::ErrorText<db::Error>;

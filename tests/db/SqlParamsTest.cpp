@@ -1,5 +1,6 @@
 #include "db/SqlParams.h"
 #include "db/Error.h"
+#include "support/DataModuleDesign.h"
 
 #include <gtest/gtest.h>
 
@@ -25,31 +26,31 @@ std::string parseError(const QString& sql) {
 
 } // namespace
 
+// The statements as the data module ships them: a change to one shows here.
 TEST(SqlParams, DataModuleStatements) {
     struct Case {
-        QStringList lines;
+        QString setting;
         QString text;
         QStringList names;
     };
     const Case cases[] = {
-        {{"select * from REPORTS"}, "select * from REPORTS\r\n", {}},
-        {{"Select ", "  ID,", "  DESCR", "from REPORTS ", "where", "  ID = :ID"},
+        {"SelectSQL", "select * from REPORTS\r\n", {}},
+        {"RefreshSQL",
          "Select \r\n  ID,\r\n  DESCR\r\nfrom REPORTS \r\nwhere\r\n  ID = ?\r\n",
          {"ID"}},
-        {{"update REPORTS", "set", "  ID = :ID,", "  DESCR = :DESCR", "where", "  ID = :OLD_ID"},
+        {"ModifySQL",
          "update REPORTS\r\nset\r\n  ID = ?,\r\n  DESCR = ?\r\nwhere\r\n  ID = ?\r\n",
          {"ID", "DESCR", "OLD_ID"}},
-        {{"insert into REPORTS", "  (ID, DESCR)", "values", "  (:ID, :DESCR)"},
+        {"InsertSQL",
          "insert into REPORTS\r\n  (ID, DESCR)\r\nvalues\r\n  (?, ?)\r\n",
          {"ID", "DESCR"}},
-        {{"delete from REPORTS", "where", "  ID = :OLD_ID"},
-         "delete from REPORTS\r\nwhere\r\n  ID = ?\r\n",
-         {"OLD_ID"}},
+        {"DeleteSQL", "delete from REPORTS\r\nwhere\r\n  ID = ?\r\n", {"OLD_ID"}},
     };
     for (const Case& c : cases) {
-        const db::PositionalSql result = RewriteParams(joinLines(c.lines));
-        EXPECT_EQ(result.text, c.text);
-        EXPECT_EQ(result.names, c.names);
+        const db::PositionalSql result =
+            RewriteParams(joinLines(fbtest::DesignLines("IBReports", c.setting)));
+        EXPECT_EQ(result.text, c.text) << c.setting.toStdString();
+        EXPECT_EQ(result.names, c.names) << c.setting.toStdString();
     }
 }
 

@@ -1,10 +1,14 @@
 #include "platform/Files.h"
+#include "FileSystemFaults.h"
 #include "Scratch.h"
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <sched.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -16,14 +20,7 @@ namespace {
 
 constexpr qint64 MiB = CopyBufferSize;
 
-std::string FailureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const FileError& error) {
-        return error.what();
-    }
-    return "no error";
-}
+constexpr auto FailureOf = &testbed::ErrorText<FileError>;
 
 std::string OpenFailure(const QString& path, const char* systemText) {
     return QStringLiteral("Cannot open file \"%1\". %2").arg(path, systemText).toStdString();
@@ -71,6 +68,12 @@ void ReadAll(InputFile& file) {
     }
 }
 
+ino_t InodeOf(const QString& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &status), 0);
+    return status.st_ino;
+}
+
 int ExitCode(pid_t child) {
     int status = 0;
     ::waitpid(child, &status, 0);
@@ -106,7 +109,7 @@ protected:
 TEST_F(InputFileTest, MissingFileNamedByItsFullPath) {
     EXPECT_EQ(FailureOf([&] { InputFile file(scratch.path("missing.fr3")); }),
               OpenFailure(scratch.path("missing.fr3"), "No such file or directory"));
-    const InDirectory in(scratch.path());
+    const testbed::InDirectory in(scratch.path());
     EXPECT_EQ(FailureOf([] { InputFile file("missing.fr3"); }),
               OpenFailure(scratch.path("missing.fr3"), "No such file or directory"));
 }
@@ -191,6 +194,19 @@ TEST_F(InputFileTest, FileChangedDuringTheReadIsAReadError) {
     }
 }
 
+// A file that keeps growing would otherwise fill the memory up to the size limit before the
+// final check refuses it.
+TEST_F(InputFileTest, AGrowingFileFailsAtTheFirstReadPastItsOpeningSize) {
+    scratch.write("growing", Pattern(100));
+    InputFile file(scratch.path("growing"));
+    QFile appender(scratch.path("growing"));
+    ASSERT_TRUE(appender.open(QIODevice::Append));
+    ASSERT_EQ(appender.write(Pattern(100)), 100);
+    appender.close();
+    char buffer[4096];
+    EXPECT_EQ(FailureOf([&] { file.read(buffer, sizeof buffer); }), "Stream read error");
+}
+
 class BackupFileTest : public testing::Test {
 protected:
     Scratch scratch;
@@ -225,9 +241,11 @@ TEST_F(BackupFileTest, GivesUpWhenEveryRetryIsTaken) {
     scratch.write("B_INVOICE_S.FR3", {});
     for (int attempt = 2; attempt <= BackupFile::MaxAttempts; ++attempt)
         scratch.write(QStringLiteral("B_INVOICE_S_%1.FR3").arg(attempt), {});
-    EXPECT_EQ(FailureOf([&] { BackupFile file("INVOICE", "S", scratch.path()); }),
+    MemorySource source{"new"};
+    EXPECT_EQ(FailureOf([&] { WriteBackup(source, "INVOICE", "S", scratch.path()); }),
               "Cannot create file \"" + scratch.path("B_INVOICE_S_99.FR3").toStdString() +
                   "\". File exists");
+    EXPECT_EQ(scratch.entries().size(), BackupFile::MaxAttempts);
 }
 
 // Root may write into any directory, so the place that cannot take a file lies under a
@@ -239,7 +257,7 @@ TEST_F(BackupFileTest, UncreatableNamedByTheFullPathTried) {
                   "\". Not a directory");
 }
 
-TEST_F(BackupFileTest, WriteFailingPartWayLeavesThePartialFile) {
+TEST_F(BackupFileTest, WriteFailingPartWayLeavesNothing) {
     const pid_t child = ::fork();
     if (child == 0) {
         ReportFileSizeLimitAsWriteError();
@@ -252,5 +270,84 @@ TEST_F(BackupFileTest, WriteFailingPartWayLeavesThePartialFile) {
                     : 1);
     }
     EXPECT_EQ(ExitCode(child), 0);
-    EXPECT_EQ(scratch.read("B_RPTBILL_S.FR3"), Pattern(1000));
+    EXPECT_EQ(scratch.entries(), QStringList());
+}
+
+// A tmpfs of its own size in a mount namespace of this test process's own: nothing else sees it,
+// and it goes when the process does.
+class SmallFolder {
+public:
+    SmallFolder(const QString& path, qint64 bytes) : path_(QFile::encodeName(path)) {
+        const QByteArray options = "size=" + QByteArray::number(bytes);
+        mounted_ = ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount("korvex-test", path_.constData(), "tmpfs", 0, options.constData()) == 0;
+    }
+    ~SmallFolder() {
+        if (mounted_)
+            ::umount2(path_.constData(), MNT_DETACH);
+    }
+    SmallFolder(const SmallFolder&) = delete;
+    SmallFolder& operator=(const SmallFolder&) = delete;
+
+    bool mounted() const { return mounted_; }
+
+private:
+    QByteArray path_;
+    bool mounted_;
+};
+
+TEST_F(BackupFileTest, AFullFolderGetsNoPartialBackup) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system needs root";
+    ASSERT_TRUE(QDir(scratch.path()).mkdir("full"));
+    const QString folder = scratch.path("full");
+    const SmallFolder small(folder, MiB);
+    ASSERT_TRUE(small.mounted()) << std::strerror(errno);
+    MemorySource large{Pattern(3 * MiB)};
+    EXPECT_EQ(FailureOf([&] { WriteBackup(large, "PAYORDER_K", "S", folder); }),
+              "Stream write error");
+    EXPECT_EQ(scratch.entries("full"), QStringList());
+
+    // Nothing of the failed one is left to take a name or the space.
+    for (const char* expected : {"B_PAYORDER_K_S.FR3", "B_PAYORDER_K_S_2.FR3"}) {
+        MemorySource fits{Pattern(MiB / 2)};
+        EXPECT_EQ(WriteBackup(fits, "PAYORDER_K", "S", folder), folder + '/' + expected);
+    }
+    EXPECT_EQ(scratch.entries("full"), QStringList({"B_PAYORDER_K_S.FR3", "B_PAYORDER_K_S_2.FR3"}));
+}
+
+TEST_F(BackupFileTest, TheFileThenItsFolderAreSyncedBeforeTheBackupIsDone) {
+    FileSystemFaults faults;
+    MemorySource source{Pattern(5000)};
+    const QString backup = WriteBackup(source, "PAYORDER_K", "S", scratch.path());
+    ASSERT_EQ(faults.synced.size(), 2u);
+    EXPECT_FALSE(faults.synced[0].directory);
+    EXPECT_EQ(faults.synced[0].inode, InodeOf(backup));
+    EXPECT_EQ(faults.synced[0].size, 5000);
+    EXPECT_TRUE(faults.synced[1].directory);
+    EXPECT_EQ(faults.synced[1].inode, InodeOf(scratch.path()));
+}
+
+TEST_F(BackupFileTest, AFailedSyncIsAWriteErrorAndLeavesNothing) {
+    for (int failing : {1, 2}) {
+        FileSystemFaults faults;
+        faults.failingSync = failing;
+        MemorySource source{Pattern(5000)};
+        EXPECT_EQ(FailureOf([&] { WriteBackup(source, "PAYORDER_K", "S", scratch.path()); }),
+                  "Stream write error")
+            << failing;
+        EXPECT_EQ(scratch.entries(), QStringList()) << failing;
+    }
+}
+
+TEST_F(BackupFileTest, WithoutHardLinksTheNameStillNeverReplaces) {
+    scratch.write("B_VATDEC_S.FR3", "first");
+    FileSystemFaults faults;
+    faults.withoutHardLinks = true;
+    MemorySource source{"new"};
+    EXPECT_EQ(WriteBackup(source, "VATDEC", "S", scratch.path()), scratch.path("B_VATDEC_S_2.FR3"));
+    EXPECT_EQ(scratch.read("B_VATDEC_S.FR3"), "first");
+    EXPECT_EQ(scratch.read("B_VATDEC_S_2.FR3"), "new");
+    EXPECT_EQ(scratch.entries().size(), 2);
 }

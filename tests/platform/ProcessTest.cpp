@@ -26,12 +26,12 @@ TEST(WorkingDirectory, IsTheRealDirectoryNotTheShellsName) {
     ASSERT_TRUE(QFile::link(scratch.path("Отчети"), scratch.path("link")));
     const QByteArray shellName = qgetenv("PWD");
     {
-        const InDirectory in(scratch.path("link"));
+        const testbed::InDirectory in(scratch.path("link"));
         qputenv("PWD", QFile::encodeName(scratch.path("link")));
         EXPECT_EQ(WorkingDirectory(), scratch.path("Отчети"));
     }
     {
-        const InDirectory in("/");
+        const testbed::InDirectory in("/");
         EXPECT_EQ(WorkingDirectory(), "/");
     }
     qputenv("PWD", shellName);

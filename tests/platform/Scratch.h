@@ -1,11 +1,12 @@
 #pragma once
 
+#include "support/TestBed.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 // A fresh directory for one test, named by its real path so that it compares with what the
 // system reports.
@@ -25,18 +26,12 @@ public:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
 
+    // Every name in the directory, hidden ones too.
+    QStringList entries(const QString& name = {}) const {
+        return QDir(path(name))
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    }
+
 private:
     QTemporaryDir dir_;
-};
-
-// Moves the process into a directory for one test and back again.
-class InDirectory {
-public:
-    explicit InDirectory(const QString& path) : saved_(QDir::currentPath()) {
-        EXPECT_EQ(::chdir(QFile::encodeName(path).constData()), 0);
-    }
-    ~InDirectory() { EXPECT_EQ(::chdir(QFile::encodeName(saved_).constData()), 0); }
-
-private:
-    QString saved_;
 };

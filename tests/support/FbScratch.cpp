@@ -140,6 +140,17 @@ std::optional<QByteArray> ScratchDatabase::queryBlob(const std::string& select) 
     return readWholeBlob(db_, tr.get(), id);
 }
 
+bool ScratchDatabase::running(const std::string& sqlStart) {
+    return queryValue("select count(*) from mon$statements where mon$state = 1 and "
+                      "mon$attachment_id <> current_connection and mon$sql_text starting with " +
+                      sqlLiteral(sqlStart)) != "0";
+}
+
+int ScratchDatabase::otherAttachments() {
+    return std::stoi(*queryValue("select count(*) from mon$attachments where mon$system_flag = 0 "
+                                 "and mon$attachment_id <> current_connection"));
+}
+
 std::optional<QByteArray> ScratchDatabase::readBlob(const std::string& table,
                                                     const std::string& column,
                                                     const std::string& keyColumn,

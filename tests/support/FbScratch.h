@@ -58,6 +58,13 @@ public:
     // is no row.
     std::optional<QByteArray> queryBlob(const std::string& select);
 
+    // Whether another connection is running a statement whose text starts with this one right
+    // now, as the server's monitoring tables show it: for example one waiting for a lock.
+    bool running(const std::string& sqlStart);
+    // Connections to this database other than its own, e.g. the tool's once it has attached, or
+    // one a failed detach left behind.
+    int otherAttachments();
+
     // Shortcuts for a text key and a BLOB column, e.g. ("REPORTS", "DESCR", "ID", "INVOICE").
     std::optional<QByteArray> readBlob(const std::string& table, const std::string& column,
                                        const std::string& keyColumn, const std::string& key);
@@ -93,7 +100,7 @@ public:
 private:
     ScratchDatabase& database_;
     std::string name_;
-    std::string password_ = "korvex";
+    std::string password_ = "Qx7-login"; // found in no path or message
 };
 
 // A private Firebird server of its own (scripts/fbserver.sh start --port N --dir D) on a free

@@ -20,6 +20,7 @@ SeenBox Describe(QMessageBox* box) {
     SeenBox seen;
     seen.title = box->windowTitle();
     seen.text = box->text();
+    seen.details = box->detailedText();
     seen.icon = box->icon();
     if (const auto label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
         seen.textFormat = label->textFormat();

@@ -28,6 +28,7 @@ namespace apptest {
 struct SeenBox {
     QString title;
     QString text;
+    QString details; // behind "Show Details..."
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     Qt::TextFormat textFormat = Qt::AutoText; // of the label that draws the text
     QString labelText;                        // what that label holds

@@ -1,0 +1,169 @@
+// korvex-reports: the layout replacement of the Korvex window, for scripts and for rolling one
+// layout out to many databases.
+
+#include "Rollout.h"
+#include "core/CommandLine.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QTextStream>
+#include <map>
+
+namespace {
+
+// Each command with its count of arguments (fewest, most).
+const std::map<QString, std::pair<int, int>> Commands = {
+    {QStringLiteral("list"), {0, 0}},
+    {QStringLiteral("export"), {2, 2}},
+    {QStringLiteral("replace"), {2, 2}},
+    {QStringLiteral("restore"), {1, 2}},
+};
+
+const QString Description = QStringLiteral(
+    "Lists, exports, replaces and restores the report layouts stored in the table REPORTS of "
+    "office databases, on each database named in turn.\n\n"
+    "Commands:\n"
+    "  list              identifier, size in bytes and SHA-256 of every stored layout\n"
+    "  export ID FILE    the stored bytes of one layout, byte for byte (FILE - : standard "
+    "output)\n"
+    "  replace ID FILE   back up the stored layout to B_<ID>_<yymmddhhnnss>.FR3, store the "
+    "file's bytes, read them back, commit; nothing when they are stored already\n"
+    "  restore ID [BACKUP]  replace from a backup file, by default the newest B_<ID>_*.FR3 in "
+    "the backup folder\n\n"
+    "Login: --user, else ISC_USER, else sysdba; --password-file, else ISC_PASSWORD, else the "
+    "tool's own.\n"
+    "Exit status: 0 done on every database, 1 failed on at least one (nothing stored changed "
+    "there), 2 usage error.");
+
+struct Options {
+    QCommandLineOption database{{QStringLiteral("d"), QStringLiteral("database")},
+                                QStringLiteral("A database to work on (repeatable). Default: "
+                                               "127.0.0.1:<working directory>/KORVEX.FDB."),
+                                QStringLiteral("target")};
+    QCommandLineOption targets{QStringLiteral("targets"),
+                               QStringLiteral("Work on each database named in the file, one per "
+                                              "line; blank lines and lines starting with # are "
+                                              "skipped."),
+                               QStringLiteral("file")};
+    QCommandLineOption user{QStringLiteral("user"), QStringLiteral("The user to log in as."),
+                            QStringLiteral("name")};
+    QCommandLineOption passwordFile{QStringLiteral("password-file"),
+                                    QStringLiteral("Read the password from the first line of the "
+                                                   "file."),
+                                    QStringLiteral("file")};
+    QCommandLineOption backupDir{QStringLiteral("backup-dir"),
+                                 QStringLiteral("replace, restore: the folder for backups and "
+                                                "where restore looks for them. Default: the "
+                                                "working directory."),
+                                 QStringLiteral("dir")};
+    QCommandLineOption dryRun{QStringLiteral("dry-run"),
+                              QStringLiteral("replace, restore: write the backup, then roll "
+                                             "back; nothing stored changes.")};
+    QCommandLineOption json{QStringLiteral("json"), QStringLiteral("list: print JSON.")};
+
+    void addTo(QCommandLineParser& parser) {
+        parser.addOptions({database, targets, user, passwordFile, backupDir, dryRun, json});
+    }
+};
+
+// Thrown for a command line that cannot be carried out as written.
+struct UsageProblem {
+    QString text;
+};
+
+QString FirstLine(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        throw UsageProblem{
+            QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString())};
+    return QTextStream(&file).readLine();
+}
+
+QStringList TargetsIn(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        throw UsageProblem{
+            QStringLiteral("cannot read the targets file %1: %2").arg(path, file.errorString())};
+    QStringList targets;
+    QTextStream lines(&file);
+    for (QString line; lines.readLineInto(&line);) {
+        line = line.trimmed();
+        if (!line.isEmpty() && !line.startsWith(u'#'))
+            targets << line;
+    }
+    return targets;
+}
+
+cli::Login LoginFrom(const QCommandLineParser& parser, const Options& options) {
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    cli::Login login;
+    if (parser.isSet(options.user))
+        login.user = parser.value(options.user);
+    else if (environment.contains(QStringLiteral("ISC_USER")))
+        login.user = environment.value(QStringLiteral("ISC_USER"));
+    if (parser.isSet(options.passwordFile))
+        login.password = FirstLine(parser.value(options.passwordFile));
+    else if (environment.contains(QStringLiteral("ISC_PASSWORD")))
+        login.password = environment.value(QStringLiteral("ISC_PASSWORD"));
+    return login;
+}
+
+void CheckCommand(const cli::Invocation& invocation) {
+    const auto command = Commands.find(invocation.command);
+    if (command == Commands.end())
+        throw UsageProblem{invocation.command.isEmpty()
+                               ? QStringLiteral("a command is needed: list, export, replace or "
+                                                "restore")
+                               : QStringLiteral("unknown command %1").arg(invocation.command)};
+    const auto [fewest, most] = command->second;
+    if (invocation.args.size() < fewest || invocation.args.size() > most)
+        throw UsageProblem{QStringLiteral("wrong number of arguments for %1").arg(command->first)};
+    const bool replacing = invocation.command == u"replace" || invocation.command == u"restore";
+    if (invocation.dryRun && !replacing)
+        throw UsageProblem{QStringLiteral("--dry-run goes with replace and restore")};
+    if (invocation.json && invocation.command != u"list")
+        throw UsageProblem{QStringLiteral("--json goes with list")};
+    if (invocation.command == u"export" && invocation.targets.size() > 1)
+        throw UsageProblem{QStringLiteral("export takes one database")};
+    // The newest backup in a shared folder may be another database's layout.
+    if (invocation.command == u"restore" && invocation.args.size() == 1 &&
+        invocation.targets.size() > 1)
+        throw UsageProblem{QStringLiteral("restore on several databases needs the BACKUP file")};
+}
+
+cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& options) {
+    cli::Invocation invocation;
+    const QStringList positional = parser.positionalArguments();
+    invocation.command = positional.value(0);
+    invocation.args = positional.mid(1);
+    invocation.targets = parser.values(options.database);
+    if (parser.isSet(options.targets))
+        invocation.targets += TargetsIn(parser.value(options.targets));
+    invocation.backupDirectory = parser.value(options.backupDir);
+    invocation.dryRun = parser.isSet(options.dryRun);
+    invocation.json = parser.isSet(options.json);
+    CheckCommand(invocation);
+    invocation.login = LoginFrom(parser, options);
+    return invocation;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const QCoreApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(Description);
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("list, export, replace or restore."),
+                                 QStringLiteral("command [arguments]"));
+    Options options;
+    options.addTo(parser);
+    if (const std::optional<int> exitCode = core::ParseCommandLine(parser, application.arguments()))
+        return *exitCode;
+    try {
+        return cli::Run(InvocationFrom(parser, options));
+    } catch (const UsageProblem& problem) {
+        return core::UsageError(problem.text);
+    }
+}

@@ -1,0 +1,248 @@
+// korvex-reports as an administrator runs it: a process against scratch databases on the real
+// server, its files read back byte for byte and its database work over a second connection.
+
+#include "AppFixture.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using apptest::SampleLayout;
+
+namespace {
+
+struct ProgramRun {
+    int exitCode = -1;
+    QByteArray out;
+    QString errors;
+};
+
+ProgramRun RunProgram(const QString& program, const QStringList& arguments, const QString& folder,
+                      const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "did not end: " << arguments.join(' ').toStdString();
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+QString Sha256(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+class KorvexReportsTest : public testing::Test {
+protected:
+    KorvexReportsTest() {
+        environment.remove("ISC_USER");
+        environment.remove("ISC_PASSWORD");
+    }
+
+    ProgramRun Reports(const QStringList& arguments) {
+        return RunProgram(KORVEX_REPORTS_BINARY, arguments, folder.path(), environment);
+    }
+    QString File(const QString& name, const QByteArray& content) {
+        const QString path = QDir(folder.path()).filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        return path;
+    }
+    QStringList Backups(const QString& id) const {
+        return QDir(folder.path()).entryList({"B_" + id + "_*.FR3"}, QDir::Files, QDir::Name);
+    }
+
+    QTemporaryDir folder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+};
+
+class ByteExactTest : public KorvexReportsTest, public testing::WithParamInterface<const char*> {
+protected:
+    ByteExactTest() {
+        apptest::CreateReports(scratch, GetParam());
+        target = scratch.target();
+    }
+    std::optional<QByteArray> Stored(const QString& id) {
+        return scratch.readBlob("REPORTS", "DESCR", "ID", id.toStdString());
+    }
+
+    fbtest::ScratchDatabase scratch;
+    QString target;
+};
+
+TEST_P(ByteExactTest, ListExportReplaceAndRestoreMoveTheBytesWhole) {
+    ProgramRun run = Reports({"list", "-d", target});
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    QStringList expected;
+    for (const QString& id : apptest::ReportIds())
+        expected << QStringLiteral("%1\t%2\t%3")
+                        .arg(id)
+                        .arg(SampleLayout(id).size())
+                        .arg(Sha256(SampleLayout(id)));
+    EXPECT_EQ(QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts), expected);
+
+    run = Reports({"list", "--json", "-d", target});
+    const QJsonObject listed = QJsonDocument::fromJson(run.out).array()[0].toObject();
+    EXPECT_EQ(listed["database"].toString(), target);
+    EXPECT_EQ(listed["reports"].toArray()[3].toObject()["sha256"].toString(),
+              Sha256(SampleLayout("INVOICE")));
+
+    EXPECT_EQ(Reports({"export", "INVOICE", "-", "-d", target}).out, SampleLayout("INVOICE"));
+    EXPECT_EQ(Reports({"export", "INVOICE", "out.fr3", "-d", target}).exitCode, 0);
+    EXPECT_EQ(ReadFile(folder.filePath("out.fr3")), SampleLayout("INVOICE"));
+
+    const QByteArray layout = QByteArray("\0\x01\r\n\xC3\xA9\xFF", 7).repeated(300000);
+    const QString chosen = File("new.fr3", layout);
+    run = Reports({"replace", "INVOICE", chosen, "-d", target, "--dry-run"});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(Stored("INVOICE"), SampleLayout("INVOICE"));
+    ASSERT_EQ(Backups("INVOICE").size(), 1);
+
+    run = Reports({"replace", "INVOICE", chosen, "-d", target});
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(Stored("INVOICE"), layout);
+    const QStringList backups = Backups("INVOICE");
+    ASSERT_EQ(backups.size(), 2);
+    EXPECT_TRUE(QRegularExpression("^B_INVOICE_\\d{12}(_2)?\\.FR3$").match(backups[1]).hasMatch());
+    for (const QString& backup : backups)
+        EXPECT_EQ(ReadFile(folder.filePath(backup)), SampleLayout("INVOICE"));
+    EXPECT_TRUE(run.out.contains(Sha256(layout).toUtf8()));
+    EXPECT_TRUE(run.out.contains(Sha256(SampleLayout("INVOICE")).toUtf8()));
+
+    // Run again, a rollout changes nothing where it is done already.
+    run = Reports({"replace", "INVOICE", chosen, "-d", target});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(run.out.contains("unchanged INVOICE")) << run.out.toStdString();
+    EXPECT_EQ(Backups("INVOICE").size(), 2);
+
+    run = Reports({"restore", "INVOICE", "-d", target});
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(Stored("INVOICE"), SampleLayout("INVOICE"));
+    EXPECT_EQ(Backups("INVOICE").size(), 3); // what the restore replaced, backed up as always
+}
+
+INSTANTIATE_TEST_SUITE_P(DescrTypes, ByteExactTest,
+                         testing::Values("blob sub_type 0", "blob sub_type 1"),
+                         [](const testing::TestParamInfo<const char*>& type) {
+                             return std::string(type.index == 0 ? "Binary" : "Text");
+                         });
+
+TEST_F(KorvexReportsTest, ARolloutGoesOnPastADatabaseThatRefusesAndSaysSo) {
+    fbtest::ScratchDatabase first, refusing, last;
+    for (fbtest::ScratchDatabase* database : {&first, &refusing, &last})
+        apptest::CreateReports(*database);
+    refusing.execute("create exception REFUSED 'layouts are frozen'");
+    refusing.execute("create trigger FREEZE for REPORTS before update as begin "
+                     "exception REFUSED; end");
+    const QString targets = File("targets.txt", "# rollout\n" + refusing.target().toUtf8() +
+                                                    "\n\n" + last.target().toUtf8() + "\n");
+
+    const ProgramRun run = Reports({"replace", "VATDEC", File("vatdec.fr3", "v2"), "-d",
+                                    first.target(), "--targets", targets});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(first.readBlob("REPORTS", "DESCR", "ID", "VATDEC"), "v2");
+    EXPECT_EQ(refusing.readBlob("REPORTS", "DESCR", "ID", "VATDEC"), SampleLayout("VATDEC"));
+    EXPECT_EQ(last.readBlob("REPORTS", "DESCR", "ID", "VATDEC"), "v2");
+    const QStringList lines = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << run.out.toStdString();
+    EXPECT_TRUE(lines[1].startsWith(refusing.target() + ": FAILED VATDEC"));
+    EXPECT_EQ(lines[3], "3 database(s): 2 replaced, 0 unchanged, 1 failed");
+    EXPECT_TRUE(run.errors.contains("layouts are frozen")) << run.errors.toStdString();
+}
+
+TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
+    const QList<QStringList> wrong = {
+        {},
+        {"publish"},
+        {"export", "INVOICE"},
+        {"list", "--dry-run"},
+        {"replace", "INVOICE", "x.fr3", "--json"},
+        {"export", "INVOICE", "-", "-d", "a", "-d", "b"},
+        {"restore", "INVOICE", "-d", "a", "-d", "b"},
+        {"list", "--no-such-option"},
+        {"list", "--password-file", "/nonexistent/password"},
+    };
+    for (const QStringList& arguments : wrong) {
+        const ProgramRun run = Reports(arguments);
+        EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(run.errors.contains("--help")) << run.errors.toStdString();
+    }
+}
+
+// Both executables answer --help and --version without a display and without a database.
+TEST_F(KorvexReportsTest, HelpAndVersionNeedNeitherDisplayNorDatabase) {
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.remove("QT_QPA_PLATFORM");
+    for (const char* program : {KORVEX_BINARY, KORVEX_REPORTS_BINARY}) {
+        ProgramRun run = RunProgram(program, {"--version"}, folder.path(), environment);
+        EXPECT_EQ(run.exitCode, 0) << program << run.errors.toStdString();
+        EXPECT_TRUE(run.out.endsWith(" 1.23.9.4\n")) << run.out.toStdString();
+        run = RunProgram(program, {"--help"}, folder.path(), environment);
+        EXPECT_EQ(run.exitCode, 0) << program;
+        EXPECT_TRUE(run.out.startsWith("Usage: ")) << run.out.toStdString();
+    }
+}
+
+TEST_F(KorvexReportsTest, TheLoginComesFromOptionsOrEnvironmentAndNoPasswordIsEverPrinted) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    fbtest::ScratchUser user(scratch);
+    scratch.execute("grant select on REPORTS to " + user.name());
+    const QString name = QString::fromStdString(user.name());
+    const QString password = QString::fromStdString(user.password());
+    const QString secret = "Wr0ng-s3cret";
+    const auto expectNoPassword = [&](const ProgramRun& run) {
+        for (const QString& text : {password, secret}) {
+            EXPECT_FALSE(run.out.contains(text.toUtf8()));
+            EXPECT_FALSE(run.errors.contains(text));
+        }
+    };
+
+    environment.insert("ISC_USER", name);
+    environment.insert("ISC_PASSWORD", password);
+    ProgramRun run = Reports({"list", "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    expectNoPassword(run);
+
+    environment.insert("ISC_PASSWORD", secret);
+    run = Reports({"list", "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("Your user name and password are not defined"));
+    expectNoPassword(run);
+
+    // The file and the option come before the environment.
+    const QString file = File("password", password.toUtf8() + "\n");
+    environment.insert("ISC_USER", "nobody");
+    run = Reports({"list", "-d", scratch.target(), "--user", name, "--password-file", file});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    expectNoPassword(run);
+
+    // Without a password of its own the user may not write: the failure names no password.
+    run = Reports({"replace", "INVOICE", File("new.fr3", "new"), "-d", scratch.target(), "--user",
+                   name, "--password-file", file});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
+    expectNoPassword(run);
+}
+
+} // namespace
