@@ -6,8 +6,10 @@
 #include "Data.h"
 #include "Main.h"
 #include "core/ReportCommands.h"
+#include "db/Blob.h"
 #include "platform/BackupName.h"
 #include "platform/Files.h"
+#include "support/FaultClient.h"
 #include "support/ModalDriver.h"
 
 #include <QAction>
@@ -68,6 +70,8 @@ private:
 
 class UpdateReportTest : public testing::Test {
 protected:
+    explicit UpdateReportTest(const char* clientLibrary = db::Client::DefaultLibrary)
+        : dm(clientLibrary) {}
     void SetUp() override { window.UseDataModule(dm); }
 
     // The tool's start-up: the report list opens on REPORTS as the test has made it.
@@ -84,6 +88,18 @@ protected:
         dm.IBReports.Close();
         dm.IBT.Commit();
         dm.IBReports.Open();
+    }
+
+    // The first commit of a transaction that changed REPORTS is refused, later ones go through.
+    void RefuseTheFirstCommitOfAChange() {
+        scratch.execute("create exception COMMIT_REFUSED 'commit refused'");
+        scratch.execute("create sequence COMMIT_REFUSALS");
+        scratch.execute("alter sequence COMMIT_REFUSALS restart with 1");
+        scratch.execute("create trigger REPORTS_CHANGED for REPORTS after update as begin "
+                        "rdb$set_context('USER_TRANSACTION', 'REPORTS_CHANGED', '1'); end");
+        scratch.execute("create trigger REFUSE_COMMIT on transaction commit as begin "
+                        "if (rdb$get_context('USER_TRANSACTION', 'REPORTS_CHANGED') = '1') then "
+                        "if (gen_id(COMMIT_REFUSALS, -1) >= 0) then exception COMMIT_REFUSED; end");
     }
 
     void Run(const char* command) { window.findChild<QAction*>(command)->trigger(); }
@@ -348,15 +364,7 @@ TEST_F(UpdateReportTest, RefusedPostsRollBackAndKeepTheBackup) {
 
 TEST_F(UpdateReportTest, AFailedCommitRestoresTheRowSoARetryBacksUpTheStoredBytes) {
     apptest::CreateReports(scratch);
-    // The first commit of a transaction that changed REPORTS is refused, later ones go through.
-    scratch.execute("create exception COMMIT_REFUSED 'commit refused'");
-    scratch.execute("create sequence COMMIT_REFUSALS");
-    scratch.execute("alter sequence COMMIT_REFUSALS restart with 1");
-    scratch.execute("create trigger REPORTS_CHANGED for REPORTS after update as begin "
-                    "rdb$set_context('USER_TRANSACTION', 'REPORTS_CHANGED', '1'); end");
-    scratch.execute("create trigger REFUSE_COMMIT on transaction commit as begin "
-                    "if (rdb$get_context('USER_TRANSACTION', 'REPORTS_CHANGED') = '1') then "
-                    "if (gen_id(COMMIT_REFUSALS, -1) >= 0) then exception COMMIT_REFUSED; end");
+    RefuseTheFirstCommitOfAChange();
     Open();
 
     user.ChooseFile(Template("rejected.fr3", "rejected"));
@@ -393,6 +401,80 @@ TEST_F(UpdateReportTest, TheDialogOffersTheLastFileAndFilterOfAnyCommand) {
     }
     EXPECT_TRUE(user.boxes.empty());
     EXPECT_EQ(Stored("PAYORDER_K"), "layout");
+}
+
+// The rejected update must be rolled back, not merely forgotten by the list: left pending in the
+// long-lived transaction, the next successful command on any report would commit it.
+TEST_F(UpdateReportTest, AFailedCommitLeavesNothingForTheNextCommandToCommit) {
+    apptest::CreateReports(scratch);
+    RefuseTheFirstCommitOfAChange();
+    Open();
+    user.ChooseFile(Template("rejected.fr3", "rejected"));
+    Run("N4");
+    ExpectFailure();
+
+    user.ChooseFile(Template("other.fr3", "other"));
+    Run("N7");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_K"), SampleLayout("PAYORDER_K"));
+    EXPECT_EQ(Stored("PAYORDER_B"), "other");
+}
+
+// Without a primary key two rows can share an identifier, and the update reaches both of them.
+TEST_F(UpdateReportTest, AnIdentifierSharedByTwoRowsFailsAndKeepsBoth) {
+    scratch.execute("create table REPORTS (ID varchar(20) not null, DESCR blob sub_type 0, "
+                    "COPY integer)");
+    for (const QString& id : apptest::ReportIds())
+        scratch.insertReport(id.toStdString(), SampleLayout(id));
+    scratch.execute("insert into REPORTS (ID, DESCR, COPY) values ('PAYORDER_K', 'copy', 2)");
+    Open();
+    const auto expectBothKept = [&] {
+        EXPECT_EQ(scratch.queryBlob("select DESCR from REPORTS where COPY is null and "
+                                    "ID = 'PAYORDER_K'"),
+                  SampleLayout("PAYORDER_K"));
+        EXPECT_EQ(scratch.queryBlob("select DESCR from REPORTS where COPY = 2"), "copy");
+    };
+    user.ChooseFile(Template("new.fr3", "new"));
+    Run("N4");
+    ExpectFailure();
+    expectBothKept();
+    EXPECT_EQ(dm.IBReports.state(), db::Dataset::State::Browse);
+
+    user.ChooseFile(Template("other.fr3", "other"));
+    Run("N7");
+    ExpectSuccess();
+    expectBothKept();
+}
+
+// The window over the fault client, for failures of the client library itself.
+class FaultyClientUpdateTest : public UpdateReportTest {
+protected:
+    FaultyClientUpdateTest() : UpdateReportTest(testbed::FaultClient::Path()) {}
+
+    testbed::FaultClient faults;
+};
+
+// Each cleanup step of a failed update runs even when rolling back raises, so the refused edit is
+// never left pending for the next command to post.
+TEST_F(FaultyClientUpdateTest, ARollbackThatRaisesStillCancelsTheEditAndTellsTheUser) {
+    constexpr long OutOfMemory = 335544430;
+    constexpr long SynchronizationError = 335544364;
+    CreateAndOpen();
+    faults.reset();
+    faults.fail("isc_put_segment", 2, OutOfMemory);
+    faults.fail("isc_rollback_retaining", 1, SynchronizationError);
+    user.ChooseFile(Template("large.fr3", RandomBytes(3 * db::BlobSegmentSize)));
+    Run("N4");
+    ExpectFailure();
+    EXPECT_EQ(faults.calls("isc_cancel_blob"), 1);
+    EXPECT_EQ(faults.calls("isc_rollback_retaining"), 1);
+    ExpectNothingStoredChanged();
+
+    user.ChooseFile(Template("next.fr3", "next"));
+    Run("N7");
+    ExpectSuccess();
+    EXPECT_EQ(Stored("PAYORDER_K"), SampleLayout("PAYORDER_K"));
+    EXPECT_EQ(Stored("PAYORDER_B"), "next");
 }
 
 } // namespace

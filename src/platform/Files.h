@@ -72,7 +72,7 @@ private:
 };
 
 // A name this program made in a directory, removed again when this is destroyed unless released
-// first. Removal is unchecked: it only ever runs on the way to reporting another failure.
+// first. Removal is unchecked: nothing better can be done about a name the system will not remove.
 class DirectoryEntry {
 public:
     explicit DirectoryEntry(const FileDescriptor& directory) : directory_(directory) {}
@@ -94,11 +94,11 @@ private:
 
 // A backup file in a directory. It is written under a temporary hidden name there
 // (".<backup name>.<random>") and takes its backup name only once complete and on the disk, so a
-// backup name never holds a partial file. That name never replaces anything already there: a
-// taken name is retried with "_2", "_3", ... up to MaxAttempts. Failures: "Cannot create file
-// \"<backup path>\". <system text>" when the file cannot be created or no name is free (the path
-// last tried), "Stream write error" when writing or flushing fails. Destroyed before finish()
-// completes, it removes whatever it wrote.
+// backup name never holds a partial file. That name never replaces or follows anything already
+// there: a taken name is retried with "_2", "_3", ... up to MaxAttempts. Failures: "Cannot create
+// file \"<backup path>\". <system text>" when the file cannot be created or no name is free (the
+// path last tried), "Stream write error" when writing or flushing fails. Destroyed before
+// finish() completes, it removes whatever it wrote.
 class BackupFile {
 public:
     static constexpr int MaxAttempts = 99;

@@ -1,4 +1,6 @@
 #include "DatasetFixture.h"
+#include "db/Blob.h"
+#include "support/FaultClient.h"
 
 #include <map>
 
@@ -82,4 +84,32 @@ TEST(BlobTransferTest, ContentOf2GiBOrMoreIsRefusedAndChangesNothing) {
               std::string::npos);
     writer->close();
     EXPECT_EQ(list.read(), "kept");
+}
+
+// The real server cannot be made to fail a segment; the fault client can. A BLOB written part-way
+// must be cancelled, never closed, so that no partial content is left behind to be referenced.
+TEST(BlobTransferTest, ASegmentFailingPartWayCancelsTheBlobAndTheRowKeepsItsOwn) {
+    constexpr long OutOfMemory = 335544430;
+    fbtest::ScratchDatabase scratch;
+    scratch.execute("create table REPORTS (ID varchar(20), DESCR blob)");
+    scratch.insertReport("INVOICE", QByteArray("stored"));
+    testbed::FaultClient faults;
+    ReportList list(scratch.target(), DataModuleParams(), testbed::FaultClient::Path());
+    list.IBReports.Open();
+    list.replace("INVOICE", RandomBytes(3 * db::BlobSegmentSize, 1));
+    faults.reset();
+    faults.fail("isc_put_segment", 2, OutOfMemory);
+    EXPECT_EQ(errorText([&] { list.IBReports.Post(); }),
+              "unable to allocate memory from operating system");
+    EXPECT_EQ(faults.calls("isc_put_segment"), 2);
+    EXPECT_EQ(faults.calls("isc_cancel_blob"), 1);
+    EXPECT_EQ(faults.calls("isc_close_blob"), 0);
+    EXPECT_EQ(faults.calls("isc_dsql_execute"), 0); // the update never ran
+    EXPECT_EQ(list.IBReports.state(), db::Dataset::State::Edit);
+
+    list.IBT.RollbackRetaining();
+    list.IBReports.Cancel();
+    list.IBT.CommitRetaining();
+    EXPECT_EQ(Stored(scratch, "INVOICE"), "stored");
+    EXPECT_EQ(list.read(), "stored");
 }
