@@ -200,8 +200,9 @@ install_check() {
 
     apt_get install --no-install-recommends "$deb"
     validate_metadata ""
-    [[ $(man -w korvex) == /usr/share/man/man1/korvex.1.gz ]] || fail "man does not find korvex(1)"
     for executable in "$@"; do
+        [[ $(man -w "$executable") == /usr/share/man/man1/$executable.1.gz ]] ||
+            fail "man does not find $executable(1)"
         check_version_output "$executable"
     done
     start_from_desktop_entry "$probe" "$demo"
