@@ -9,6 +9,7 @@ readonly PACKAGES=(
     firebird3.0-server firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
     xvfb xauth imagemagick
     procps util-linux
+    dpkg-dev lintian desktop-file-utils appstream xdg-user-dirs man-db
 )
 
 missing_packages() {
