@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <mutex>
 #include <thread>
 
@@ -61,6 +62,9 @@ public:
     bool eventFilter(QObject* receiver, QEvent* event) override {
         if (!IsInput(event->type()))
             return false;
+        // Input reaches a widget's window first, then the widget.
+        if (const auto window = qobject_cast<QWindow*>(receiver))
+            return window != allowed_->windowHandle();
         const auto widget = qobject_cast<QWidget*>(receiver);
         return !(widget && (widget == allowed_ || allowed_->isAncestorOf(widget)));
     }

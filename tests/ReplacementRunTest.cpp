@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <csignal>
 #include <functional>
 #include <gtest/gtest.h>
@@ -52,8 +53,11 @@ private:
     bool acted_ = false;
 };
 
+// A real click, through the window system, as the user's would come.
 void ClickCancel(QDialog& progress) {
-    progress.findChild<QDialogButtonBox*>()->buttons().first()->click();
+    QWidget* cancel = progress.findChild<QDialogButtonBox*>()->buttons().first();
+    QTest::mouseClick(progress.windowHandle(), Qt::LeftButton, {},
+                      cancel->mapTo(&progress, cancel->rect().center()));
 }
 
 class ReplacementRunTest : public testing::Test {
