@@ -143,6 +143,14 @@ protected:
         ExpectBox(0, title, icon, text);
         user.boxes.clear();
     }
+    // Nothing of a refused PAYORDER_K replacement is left for a later command to commit.
+    void ExpectTheNextCommandToCommitNothingOfPayorderK() {
+        user.ChooseFile(Template("next.fr3", "next"));
+        Run("N7");
+        ExpectSuccess();
+        EXPECT_EQ(Stored("PAYORDER_K"), SampleLayout("PAYORDER_K"));
+        EXPECT_EQ(Stored("PAYORDER_B"), "next");
+    }
     void ExpectSuccess() { ExpectOnlyBox("Information", QMessageBox::Information, Succeeded); }
     void ExpectFailure() { ExpectOnlyBox("Error", QMessageBox::Critical, Failed); }
     // The general error display, titled after this executable.
@@ -260,11 +268,7 @@ TEST_F(UpdateReportTest, AFileChangingWhileReadIsRefusedAndItsEditDropped) {
     EXPECT_EQ(Backup(Backups()[0]), SampleLayout("PAYORDER_K"));
 
     // Nothing of the refused file is left to be posted by the next command.
-    user.ChooseFile(Template("next.fr3", "next"));
-    Run("N7");
-    ExpectSuccess();
-    EXPECT_EQ(Stored("PAYORDER_K"), SampleLayout("PAYORDER_K"));
-    EXPECT_EQ(Stored("PAYORDER_B"), "next");
+    ExpectTheNextCommandToCommitNothingOfPayorderK();
 }
 
 TEST_F(UpdateReportTest, NoRowForTheIdentifierSaysSoAndChangesNothing) {
@@ -413,11 +417,7 @@ TEST_F(UpdateReportTest, AFailedCommitLeavesNothingForTheNextCommandToCommit) {
     Run("N4");
     ExpectFailure();
 
-    user.ChooseFile(Template("other.fr3", "other"));
-    Run("N7");
-    ExpectSuccess();
-    EXPECT_EQ(Stored("PAYORDER_K"), SampleLayout("PAYORDER_K"));
-    EXPECT_EQ(Stored("PAYORDER_B"), "other");
+    ExpectTheNextCommandToCommitNothingOfPayorderK();
 }
 
 // Without a primary key two rows can share an identifier, and the update reaches both of them.
@@ -470,11 +470,7 @@ TEST_F(FaultyClientUpdateTest, ARollbackThatRaisesStillCancelsTheEditAndTellsThe
     EXPECT_EQ(faults.calls("isc_rollback_retaining"), 1);
     ExpectNothingStoredChanged();
 
-    user.ChooseFile(Template("next.fr3", "next"));
-    Run("N7");
-    ExpectSuccess();
-    EXPECT_EQ(Stored("PAYORDER_K"), SampleLayout("PAYORDER_K"));
-    EXPECT_EQ(Stored("PAYORDER_B"), "next");
+    ExpectTheNextCommandToCommitNothingOfPayorderK();
 }
 
 } // namespace
