@@ -5,6 +5,7 @@ set -euo pipefail
 
 readonly PACKAGES=(
     g++ cmake ninja-build libgtest-dev
+    clang libclang-rt-14-dev
     qt6-base-dev fonts-dejavu-core
     firebird3.0-server firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
     xvfb xauth imagemagick

@@ -46,7 +46,8 @@ ToolRun RunTool(const QString& folder, const QStringList& arguments = {},
     tool.setProcessEnvironment(env);
     tool.setWorkingDirectory(folder);
     const QStringList command =
-        QStringList{"env", "LD_PRELOAD=" KORVEX_BOX_PROBE, KORVEX_BINARY} + arguments;
+        QStringList{"env", "LD_PRELOAD=" KORVEX_PRELOAD_FIRST KORVEX_BOX_PROBE, KORVEX_BINARY} +
+        arguments;
     if (wrapper.isEmpty())
         tool.start(command[0], command.mid(1));
     else // the wrapper runs the command as "$0" "$@"

@@ -18,8 +18,10 @@ bool lostConnection(const ServerError& error) {
                        [&](long code) { return error.hasCode(code); });
 }
 
+// Names the parameter, never its value: that may be a password.
 Error invalidParameter(const QString& line) {
-    return Error("Invalid connection parameter: " + line.toStdString());
+    return Error("Invalid connection parameter: " +
+                 line.section(u'=', 0, 0).trimmed().toStdString());
 }
 
 // Text items travel in the locale's 8-bit encoding behind a one-byte length. The error names the

@@ -31,6 +31,18 @@ TEST(ParameterBlock, TextLengthsCountEncodedBytesAndDialectIsLittleEndian) {
                          QByteArray("\x3F\x04\x03\x01\x00\x00", 6));
 }
 
+TEST(ParameterBlock, RefusalsNameTheParameterButNeverItsValue) {
+    const auto refusal = [](const QString& line) {
+        return errorText([&] { db::Database::BuildParameterBlock({"user_name=sysdba", line}); });
+    };
+    const std::string prefix = "Invalid connection parameter: ";
+    EXPECT_EQ(refusal("password=" + QString(256, u'x')), prefix + "password");
+    EXPECT_EQ(refusal(" User_Name =" + QString(256, u'x')), prefix + "User_Name");
+    EXPECT_EQ(refusal("sql_dialect=one"), prefix + "sql_dialect");
+    EXPECT_EQ(refusal("role=secret"), prefix + "role");
+    EXPECT_EQ(refusal("password"), prefix + "password");
+}
+
 class OpenTest : public testing::TestWithParam<int> {};
 
 TEST_P(OpenTest, RunsHooksAroundAttachAndReadsTheDatabaseDialect) {

@@ -2,6 +2,14 @@
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
+
+namespace platform {
+void PrintTo(const BackupNameParts& parts, std::ostream* out) {
+    *out << parts.reportId.toStdString() << " " << parts.stamp.toStdString() << " "
+         << parts.attempt;
+}
+} // namespace platform
 
 using platform::BackupFileName;
 using platform::BackupNameParts;

@@ -37,6 +37,10 @@ SeenBox Describe(QMessageBox* box) {
     return seen;
 }
 
+QLineEdit* fileNameEdit(QFileDialog* dialog) {
+    return dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+}
+
 } // namespace
 
 ModalDriver::ModalDriver() {
@@ -53,6 +57,15 @@ void ModalDriver::ChooseFile(const QString& path, const QString& filter,
 
 void ModalDriver::CancelFileDialog(const QString& typed) {
     answers_.push_back({true, typed, {}, {}});
+}
+
+void ModalDriver::typeAnswer(QFileDialog* dialog) {
+    if (answer_.path.isEmpty())
+        return;
+    QLineEdit* edit = fileNameEdit(dialog);
+    edit->setText(answer_.path);
+    if (QCompleter* completer = edit->completer())
+        completer->popup()->hide();
 }
 
 void ModalDriver::poll() {
@@ -97,16 +110,17 @@ void ModalDriver::answerFileDialog(QFileDialog* dialog) {
         }
         if (!answer_.filter.isEmpty())
             dialog->selectNameFilter(answer_.filter);
-        if (!answer_.path.isEmpty()) {
-            const auto edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-            edit->setText(answer_.path);
-            if (QCompleter* completer = edit->completer())
-                completer->popup()->hide();
-        }
+        typeAnswer(dialog);
         if (answer_.cancel)
             dialog->reject();
         else
             dialog_ = dialog;
+        return;
+    }
+    // Once its folder has loaded, the view selects the preselected file and writes that file's
+    // name over the answer: type it again and accept on a later poll.
+    if (!answer_.path.isEmpty() && fileNameEdit(dialog)->text() != answer_.path) {
+        typeAnswer(dialog);
         return;
     }
     const auto buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));

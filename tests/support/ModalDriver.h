@@ -77,6 +77,7 @@ private:
     void poll();
     void answerBox(QMessageBox* box);
     void answerFileDialog(QFileDialog* dialog);
+    void typeAnswer(QFileDialog* dialog);
 
     QTimer timer_;
     std::deque<Answer> answers_;

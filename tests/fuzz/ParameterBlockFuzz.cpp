@@ -1,0 +1,55 @@
+// The connection parameter lines, one per input line, turned into an attach parameter block.
+
+#include "FuzzCheck.h"
+#include "db/Client.h"
+#include "db/Database.h"
+#include "db/Error.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <string>
+
+namespace {
+
+// The block is its version, then one (item, length, value) cluster per line, nothing else.
+void CheckBlock(const QByteArray& block, const QStringList& lines) {
+    Require(!block.isEmpty() && block[0] == isc_dpb_version1, "the block starts with version 1");
+    qsizetype pos = 1;
+    qsizetype clusters = 0;
+    while (pos < block.size()) {
+        Require(pos + 2 <= block.size(), "a cluster has its item and length");
+        const char item = block[pos];
+        const qsizetype length = static_cast<unsigned char>(block[pos + 1]);
+        Require(item == isc_dpb_user_name || item == isc_dpb_password ||
+                    (item == isc_dpb_sql_dialect && length == 4),
+                "only the user, the password and a 4-byte dialect");
+        pos += 2 + length;
+        ++clusters;
+    }
+    Require(pos == block.size(), "the last cluster ends with the block");
+    Require(clusters == lines.size(), "one cluster per line");
+}
+
+// The text refusing this line, as far as what() shows it: up to a NUL.
+std::string Refusal(const QString& line) {
+    const std::string text =
+        "Invalid connection parameter: " + line.section(u'=', 0, 0).trimmed().toStdString();
+    return text.substr(0, text.find('\0'));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QStringList lines = size ? Text(data, size).split(u'\n') : QStringList();
+    QByteArray block;
+    try {
+        block = db::Database::BuildParameterBlock(lines);
+    } catch (const db::Error& error) {
+        Require(std::any_of(lines.begin(), lines.end(),
+                            [&](const QString& line) { return Refusal(line) == error.what(); }),
+                "a refusal names a line's parameter, never its value");
+        return 0;
+    }
+    CheckBlock(block, lines);
+    return 0;
+}
