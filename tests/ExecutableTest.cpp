@@ -62,7 +62,7 @@ TEST(ExecutableTest, ATerminationSignalDuringTheStartUpErrorEndsTheTool) {
     ASSERT_TRUE(tool.waitForReadyRead(60000));
     EXPECT_TRUE(tool.readAllStandardOutput().contains("\"box\":\"Error\""));
     tool.terminate();
-    ASSERT_TRUE(tool.waitForFinished(5000));
+    ASSERT_TRUE(tool.waitForFinished(30000));
     EXPECT_EQ(tool.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(tool.exitCode(), 0);
     EXPECT_FALSE(tool.readAllStandardOutput().contains("\"window\""));

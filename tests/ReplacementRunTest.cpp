@@ -126,7 +126,7 @@ TEST_F(ReplacementRunTest, ATerminationSignalDuringALockWaitClosesTheWindow) {
         window, [&] { return Waiting(); }, [](QDialog&) { std::raise(SIGTERM); });
     Run();
     ASSERT_TRUE(terminate.acted());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 30000));
     EXPECT_TRUE(user.boxes.empty());
     other.IBT.Rollback();
     EXPECT_EQ(Stored(), SampleLayout("PAYORDER_K"));
