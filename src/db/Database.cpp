@@ -24,13 +24,11 @@ Error invalidParameter(const QString& line) {
                  line.section(u'=', 0, 0).trimmed().toStdString());
 }
 
-// Text items travel in the locale's 8-bit encoding behind a one-byte length. The error names the
-// item only: the value may be a password.
-void appendText(QByteArray& block, char item, const QString& value, const QString& name) {
+// Text items travel in the locale's 8-bit encoding behind a one-byte length.
+void appendText(QByteArray& block, char item, const QString& value, const QString& line) {
     const QByteArray bytes = value.toLocal8Bit();
     if (bytes.size() > 255)
-        throw Error("Invalid connection parameter: " + name.toStdString() +
-                    " is longer than 255 bytes");
+        throw invalidParameter(line);
     block.append(item);
     block.append(static_cast<char>(bytes.size()));
     block.append(bytes);
@@ -144,9 +142,9 @@ QByteArray Database::BuildParameterBlock(const QStringList& params) {
         const QString name = line.left(equals).trimmed().toLower();
         const QString value = line.mid(equals + 1);
         if (name == u"user_name") {
-            appendText(block, isc_dpb_user_name, value, name);
+            appendText(block, isc_dpb_user_name, value, line);
         } else if (name == u"password") {
-            appendText(block, isc_dpb_password, value, name);
+            appendText(block, isc_dpb_password, value, line);
         } else if (name == u"sql_dialect") {
             bool ok = false;
             const int dialect = value.trimmed().toInt(&ok);
