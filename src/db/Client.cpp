@@ -29,7 +29,10 @@ void Client::Unload::operator()(void* library) const {
     dlclose(library);
 }
 
-Client::Client(const char* library) : library_(dlopen(library, RTLD_NOW | RTLD_LOCAL)) {
+// Never unloaded once loaded: unloading the client library waits some 50 ms for its threads and
+// the next load sets it all up again, which a rollout would pay for every database.
+Client::Client(const char* library)
+    : library_(dlopen(library, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) {
     if (!library_)
         throw libraryNotFound(library);
     void* lib = library_.get();

@@ -1,14 +1,18 @@
 #include "RawClient.h"
 
+#include "db/Blob.h"
 #include "support/RawHandles.h"
 
-#include <algorithm>
+#include <QByteArray>
+#include <QFile>
+#include <chrono>
 #include <stdexcept>
 
 namespace bench {
 namespace {
 
 constexpr unsigned short Dialect = 1;
+constexpr unsigned short Segment = db::BlobSegmentSize;
 
 using fbtest::raw::Blob;
 using fbtest::raw::check;
@@ -27,15 +31,61 @@ QByteArray attachBlock(const std::string& user, const std::string& password) {
     return block;
 }
 
-qsizetype totalLength(isc_blob_handle* blob) {
-    const char item = isc_info_blob_total_length;
-    char answer[32];
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+ISC_QUAD storedBlobId(isc_tr_handle* tr, isc_stmt_handle* stmt, const std::string& id) {
+    const std::string sql = "select DESCR from REPORTS where ID = '" + id + "'";
+    ISC_QUAD blobId{};
+    short indicator = 0;
+    OneVar out(SQL_BLOB, sizeof blobId, &blobId, &indicator);
     ISC_STATUS_ARRAY status;
-    check(isc_blob_info(status, blob, 1, &item, sizeof answer, answer), status, "BLOB info");
-    if (answer[0] != item)
-        throw std::runtime_error("baseline: the server did not report the BLOB's length");
-    const short length = static_cast<short>(isc_vax_integer(answer + 1, 2));
-    return isc_vax_integer(answer + 3, length);
+    check(isc_dsql_prepare(status, tr, stmt, 0, sql.c_str(), Dialect, nullptr), status,
+          "prepare select");
+    check(isc_dsql_execute(status, tr, stmt, SQLDA_VERSION1, nullptr), status, "select");
+    const ISC_STATUS fetched = isc_dsql_fetch(status, stmt, SQLDA_VERSION1, &out.sqlda);
+    if (fetched == 100)
+        throw std::runtime_error("floor: no row " + id);
+    check(fetched, status, "fetch");
+    if (indicator < 0)
+        throw std::runtime_error("floor: no content stored for " + id);
+    return blobId;
+}
+
+void drainBlob(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id) {
+    Blob blob;
+    ISC_STATUS_ARRAY status;
+    check(isc_open_blob2(status, db, tr, blob.get(), &id, 0, nullptr), status, "open BLOB");
+    char segment[Segment];
+    for (;;) {
+        unsigned short got = 0;
+        const ISC_STATUS result = isc_get_segment(status, blob.get(), &got, Segment, segment);
+        if (result == isc_segstr_eof)
+            break;
+        if (result != isc_segment)
+            check(result, status, "read BLOB");
+    }
+    blob.close();
+}
+
+ISC_QUAD sendFile(isc_db_handle* db, isc_tr_handle* tr, const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("floor: cannot open " + path.toStdString());
+    ISC_STATUS_ARRAY status;
+    ISC_QUAD id{};
+    Blob blob;
+    check(isc_create_blob2(status, db, tr, blob.get(), &id, 0, nullptr), status, "create BLOB");
+    char segment[Segment];
+    while (const qint64 got = file.read(segment, Segment)) {
+        if (got < 0)
+            throw std::runtime_error("floor: cannot read " + path.toStdString());
+        check(isc_put_segment(status, blob.get(), static_cast<unsigned short>(got), segment),
+              status, "write BLOB");
+    }
+    blob.close();
+    return id;
 }
 
 } // namespace
@@ -54,68 +104,27 @@ RawConnection::~RawConnection() {
     isc_detach_database(status, &db_);
 }
 
-void RawConnection::writeReport(const std::string& id, const QByteArray& content) {
+FloorTimes RawConnection::replaceReport(const std::string& id, const QString& templatePath) {
+    FloorTimes times;
+    auto start = std::chrono::steady_clock::now();
     Transaction tr(db_);
-    ISC_STATUS_ARRAY status;
-    ISC_QUAD blobId{};
-    Blob blob;
-    check(isc_create_blob2(status, &db_, tr.get(), blob.get(), &blobId, 0, nullptr), status,
-          "create BLOB");
-    for (qsizetype at = 0; at < content.size(); at += MaxSegmentSize) {
-        const auto length =
-            static_cast<unsigned short>(std::min<qsizetype>(MaxSegmentSize, content.size() - at));
-        check(isc_put_segment(status, blob.get(), length, content.constData() + at), status,
-              "write BLOB");
+    {
+        Statement stmt(db_);
+        drainBlob(&db_, tr.get(), storedBlobId(tr.get(), stmt.get(), id));
     }
-    blob.close();
+    times.storedRead = secondsSince(start);
+
+    start = std::chrono::steady_clock::now();
+    ISC_QUAD blobId = sendFile(&db_, tr.get(), templatePath);
     const std::string sql = "update REPORTS set DESCR = ? where ID = '" + id + "'";
     short present = 0;
     OneVar in(SQL_BLOB, sizeof blobId, &blobId, &present);
+    ISC_STATUS_ARRAY status;
     check(isc_dsql_execute_immediate(status, &db_, tr.get(), 0, sql.c_str(), Dialect, &in.sqlda),
           status, "update");
     tr.commit();
-}
-
-QByteArray RawConnection::readReport(const std::string& id) {
-    Transaction tr(db_);
-    Statement stmt(db_);
-    const std::string sql = "select DESCR from REPORTS where ID = '" + id + "'";
-    ISC_QUAD blobId{};
-    short indicator = 0;
-    OneVar out(SQL_BLOB, sizeof blobId, &blobId, &indicator);
-    ISC_STATUS_ARRAY status;
-    check(isc_dsql_prepare(status, tr.get(), stmt.get(), 0, sql.c_str(), Dialect, nullptr), status,
-          "prepare select");
-    check(isc_dsql_execute(status, tr.get(), stmt.get(), SQLDA_VERSION1, nullptr), status,
-          "select");
-    const ISC_STATUS fetched = isc_dsql_fetch(status, stmt.get(), SQLDA_VERSION1, &out.sqlda);
-    if (fetched == 100)
-        throw std::runtime_error("baseline: no row " + id);
-    check(fetched, status, "fetch");
-    if (indicator < 0)
-        throw std::runtime_error("baseline: no content stored for " + id);
-
-    Blob blob;
-    check(isc_open_blob2(status, &db_, tr.get(), blob.get(), &blobId, 0, nullptr), status,
-          "open BLOB");
-    QByteArray content(totalLength(blob.get()), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < content.size()) {
-        const auto max =
-            static_cast<unsigned short>(std::min<qsizetype>(MaxSegmentSize, content.size() - done));
-        unsigned short got = 0;
-        const ISC_STATUS result =
-            isc_get_segment(status, blob.get(), &got, max, content.data() + done);
-        if (result == isc_segstr_eof)
-            break;
-        if (result != isc_segment)
-            check(result, status, "read BLOB");
-        done += got;
-    }
-    content.truncate(done);
-    blob.close();
-    tr.commit();
-    return content;
+    times.sendAndCommit = secondsSince(start);
+    return times;
 }
 
 } // namespace bench

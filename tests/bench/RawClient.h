@@ -1,17 +1,21 @@
 #pragma once
 
-#include <QByteArray>
+#include <QString>
 #include <ibase.h>
 #include <string>
 
 namespace bench {
 
-// The longest segment the client library can move in one call.
-inline constexpr int MaxSegmentSize = 65535;
+// How long the two halves of a raw replacement took, in seconds.
+struct FloorTimes {
+    double storedRead = 0;    // select the row, read its BLOB
+    double sendAndCommit = 0; // the file into a new BLOB, update, commit
+};
 
-// The baseline: a connection of its own, linked straight to the client library, that moves a
-// report's content in the largest segments. Each transfer runs in a transaction of its own,
-// committed before it returns. Failures throw std::runtime_error with the library's message lines.
+// The floor: a connection of its own, linked straight to the client library, that does a
+// replacement's database work in the layer's own segment size and nothing else: no backup, no
+// digest, no content held in memory. Failures throw std::runtime_error with the library's message
+// lines.
 class RawConnection {
 public:
     RawConnection(const std::string& target, const std::string& user, const std::string& password);
@@ -19,9 +23,10 @@ public:
     RawConnection(const RawConnection&) = delete;
     RawConnection& operator=(const RawConnection&) = delete;
 
-    // The id is a literal of the caller's own, put into the statement text as it is.
-    void writeReport(const std::string& id, const QByteArray& content);
-    QByteArray readReport(const std::string& id);
+    // Reads the row's stored BLOB to its end, then stores the file's bytes in its place and
+    // commits, all in one transaction. The id is a literal of the caller's own, put into the
+    // statement text as it is.
+    FloorTimes replaceReport(const std::string& id, const QString& templatePath);
 
 private:
     isc_db_handle db_ = 0;

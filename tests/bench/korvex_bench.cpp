@@ -1,173 +1,494 @@
-// What replacing a large layout costs through the report list, against the raw client library
-// moving the same bytes in the largest segments, both measured in the same run on the test server.
-// Run by hand; it never takes part in pass/fail tests.
+// What a replacement costs through the core against the floor (the raw client library doing the
+// same database work in the same segments), how much memory it holds in the window and in
+// korvex-reports, and what one rollout call to many databases saves over one call per database;
+// all measured in one run on the test server, the compared cases taking turns. Run by hand; it
+// never takes part in pass/fail tests.
 
 #include "Data.h"
+#include "Main.h"
+#include "Processes.h"
 #include "RawClient.h"
+#include "core/Digest.h"
+#include "core/Replacement.h"
 #include "db/Blob.h"
-#include "db/Dataset.h"
 #include "support/FbScratch.h"
+#include "support/ModalDriver.h"
+#include "support/TestBed.h"
 
-#include <QRandomGenerator>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdio>
-#include <functional>
-#include <optional>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
-#include <string>
 #include <vector>
 
 namespace {
 
-constexpr int Runs = 5;
-constexpr qsizetype MiB = 1 << 20;
-constexpr qsizetype Sizes[] = {1 * MiB, 16 * MiB, 64 * MiB};
-// The replacement routine copies a template in pieces of this size.
-constexpr qsizetype CopyPiece = MiB;
+using Clock = std::chrono::steady_clock;
+using fbtest::ScratchDatabase;
+using testbed::RandomBytes;
 
-const char* const OurRow = "OURS";
-const char* const BaselineRow = "BASELINE";
+constexpr qsizetype KiB = 1024;
+constexpr qsizetype MiB = 1024 * KiB;
 
-double SecondsOf(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-QByteArray RandomBytes(qsizetype size, quint32 seed) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    QRandomGenerator(seed).fillRange(reinterpret_cast<quint32*>(bytes.data()),
-                                     size / sizeof(quint32));
-    return bytes;
-}
-
-void RequireExact(const std::optional<QByteArray>& got, const QByteArray& sent,
-                  const std::string& transfer) {
-    if (got != sent)
-        throw std::runtime_error(
-            transfer + " of " + std::to_string(sent.size()) + " bytes is not byte-exact (" +
-            (got ? std::to_string(got->size()) + " bytes came back" : "NULL") + ")");
-}
-
-// The data module, pointed at the scratch database instead of the configured one.
-void PointAt(TDM& dm, const QString& target) {
-    dm.IBD.BeforeConnect = nullptr;
-    dm.IBD.DatabaseName = target;
-}
-
-// As the tool replaces a layout: the list is already open.
-void OurReplace(TDM& dm, const QByteArray& content) {
-    if (!dm.IBReports.Locate("ID", OurRow))
-        throw std::runtime_error("no row " + std::string(OurRow));
-    dm.IBReports.Edit();
-    auto writer = dm.IBReports.CreateContentWriter("DESCR");
-    for (qsizetype at = 0; at < content.size(); at += CopyPiece)
-        writer->write(content.constData() + at, std::min(CopyPiece, content.size() - at));
-    writer->close();
-    dm.IBReports.Post();
-    dm.IBT.CommitRetaining();
-}
-
-// A fresh list over an open connection, reading the content whole.
-QByteArray OurRead(TDM& dm) {
-    dm.IBReports.Open();
-    if (!dm.IBReports.Locate("ID", OurRow))
-        throw std::runtime_error("no row " + std::string(OurRow));
-    auto reader = dm.IBReports.CreateContentReader("DESCR");
-    QByteArray content(reader->size(), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (const qint64 read = reader->read(content.data() + done, content.size() - done))
-        done += read;
-    content.truncate(done);
-    return content;
-}
-
-struct Timings {
-    std::vector<double> ours, baseline;
-};
-
-struct SizeResult {
+// Fewer runs where one takes seconds, so that the whole run stays within minutes.
+struct Plan {
     qsizetype size;
-    Timings write, read;
+    int runs;
+};
+constexpr Plan SpeedPlans[] = {{1 * MiB, 9}, {16 * MiB, 5}, {128 * MiB, 5}};
+constexpr qsizetype PeakSizes[] = {16 * MiB, 128 * MiB};
+constexpr qsizetype PeakAllowance = 64 * MiB;
+constexpr int RolloutDatabases = 20;
+constexpr int RolloutRounds = 5;
+constexpr qsizetype RolloutSize = 128 * KiB;
+
+const char* const CoreRow = "CORE";
+const char* const FloorRow = "FLOOR";
+const char* const LargeRow = "LARGE";
+const char* const SmallRow = "SMALL";
+
+constexpr int PhaseCount = static_cast<int>(core::Phase::WaitingForDatabase) + 1;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class Samples {
+public:
+    void add(double value) { values_.push_back(value); }
+    double median() const {
+        std::vector<double> sorted = values_;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[sorted.size() / 2];
+    }
+    // "median (fastest-slowest)", to show the noise.
+    QString text() const {
+        const auto [low, high] = std::minmax_element(values_.begin(), values_.end());
+        return QString::asprintf("%.3f (%.3f-%.3f)", median(), *low, *high);
+    }
+
+private:
+    std::vector<double> values_;
 };
 
-// Ours and the baseline take turns, so that a slow moment of the machine hits both alike. Every
-// write is checked through the test bed's own connection, every read against the bytes sent.
-SizeResult Measure(fbtest::ScratchDatabase& scratch, qsizetype size) {
-    const QByteArray content = RandomBytes(size, static_cast<quint32>(size / MiB));
-    SizeResult result{size, {}, {}};
-    TDM writing;
-    PointAt(writing, scratch.target());
-    writing.IBReports.Open();
-    bench::RawConnection raw(scratch.target().toStdString(), fbtest::User, fbtest::Password);
-    for (int run = 0; run < Runs; ++run) {
-        result.write.ours.push_back(SecondsOf([&] { OurReplace(writing, content); }));
-        RequireExact(scratch.readBlob("REPORTS", "DESCR", "ID", OurRow), content, "Our write");
+QString Mib(qsizetype bytes) {
+    return QString::asprintf("%.0f MiB", static_cast<double>(bytes) / MiB);
+}
 
-        result.write.baseline.push_back(SecondsOf([&] { raw.writeReport(BaselineRow, content); }));
-        RequireExact(scratch.readBlob("REPORTS", "DESCR", "ID", BaselineRow), content,
-                     "Baseline write");
+QString LoadAverage() {
+    QFile file(QStringLiteral("/proc/loadavg"));
+    file.open(QIODevice::ReadOnly);
+    return QString::fromLatin1(file.readAll()).section(u' ', 0, 2);
+}
 
-        TDM reading;
-        PointAt(reading, scratch.target());
-        reading.IBD.Open();
-        QByteArray got;
-        result.read.ours.push_back(SecondsOf([&] { got = OurRead(reading); }));
-        RequireExact(got, content, "Our read");
+void Print(const QString& line) {
+    std::puts(qUtf8Printable(line));
+    std::fflush(stdout);
+}
 
-        result.read.baseline.push_back(SecondsOf([&] { got = raw.readReport(BaselineRow); }));
-        RequireExact(got, content, "Baseline read");
+// A database with the product's REPORTS table and one row per name, each holding this content.
+std::unique_ptr<ScratchDatabase> ReportsDatabase(const std::vector<const char*>& rows,
+                                                 const QByteArray& content) {
+    auto scratch = std::make_unique<ScratchDatabase>();
+    scratch->execute(
+        "create table REPORTS (ID varchar(20) not null primary key, DESCR blob sub_type 0)");
+    for (const char* row : rows)
+        scratch->insertReport(row, content);
+    return scratch;
+}
+
+void RequireStored(ScratchDatabase& scratch, const char* row, const QByteArray& expected,
+                   const char* who) {
+    if (scratch.readBlob("REPORTS", "DESCR", "ID", row) != expected)
+        throw std::runtime_error(std::string(who) + ": what the server holds for " + row +
+                                 " is not byte-exact");
+}
+
+// The folder for template files and backups; backups are cleared after each replacement, so
+// that the large ones do not pile up on the disk.
+class Workspace {
+public:
+    Workspace() : backups_(root_.filePath(QStringLiteral("backups"))) { QDir().mkpath(backups_); }
+
+    QString write(const QString& name, const QByteArray& content) const {
+        const QString path = root_.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            throw std::runtime_error("cannot write " + path.toStdString());
+        return path;
+    }
+    const QString& backups() const { return backups_; }
+    void clearBackups() const {
+        QDir(backups_).removeRecursively();
+        QDir().mkpath(backups_);
+    }
+
+private:
+    QTemporaryDir root_;
+    QString backups_;
+};
+
+// 1. The core's replacement against the floor.
+
+struct CoreRun {
+    double total = 0;
+    std::array<double, PhaseCount> phases{}; // from each phase's first report to the next one's
+};
+
+CoreRun ReplaceThroughCore(core::Replacer& replacer, const QString& file,
+                           const Workspace& workspace) {
+    CoreRun run;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point mark = start;
+    int phase = -1;
+    replacer.OnProgress = [&](const core::Progress& progress) {
+        if (static_cast<int>(progress.phase) == phase)
+            return;
+        const Clock::time_point now = Clock::now();
+        if (phase >= 0)
+            run.phases[phase] += std::chrono::duration<double>(now - mark).count();
+        phase = static_cast<int>(progress.phase);
+        mark = now;
+    };
+    const core::Outcome outcome =
+        replacer.Replace(CoreRow, file, core::ReplaceOptions{workspace.backups()});
+    run.total = SecondsSince(start);
+    if (phase >= 0)
+        run.phases[phase] += SecondsSince(mark);
+    if (outcome.result != core::Outcome::Result::Replaced)
+        throw std::runtime_error("core: " + outcome.text.toStdString());
+    workspace.clearBackups();
+    return run;
+}
+
+struct SpeedResult {
+    Plan plan;
+    Samples core, floor;
+    Samples pairRatios; // each core run over the floor run right after it
+    std::array<Samples, PhaseCount> phases;
+    Samples floorRead, floorSend;
+    double digestSeconds = 0; // one SHA-256 pass over the content
+    double touchSeconds = 0;  // the first writes to fresh memory of the content's size
+};
+
+// Core and floor take turns on rows of the same database, so that a slow moment of the machine
+// hits both alike; each run stores the other of two contents, checked byte for byte afterwards.
+SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace) {
+    const auto seed = static_cast<quint32>(plan.size / KiB);
+    const QByteArray contents[2] = {RandomBytes(plan.size, seed), RandomBytes(plan.size, seed + 1)};
+    const QString files[2] = {workspace.write(QStringLiteral("a.fr3"), contents[0]),
+                              workspace.write(QStringLiteral("b.fr3"), contents[1])};
+    const auto scratch = ReportsDatabase({CoreRow, FloorRow}, contents[1]);
+    SpeedResult result{plan, {}, {}, {}, {}, {}, {}, 0, 0};
+
+    TDM dm;
+    dm.UseTarget(scratch->target());
+    dm.OpenReportList();
+    core::Replacer replacer(dm);
+    bench::RawConnection floor(scratch->target().toStdString(), fbtest::User, fbtest::Password);
+    for (int run = 0; run < plan.runs; ++run) {
+        const int which = run % 2;
+        // As at the window's start: the stored layout is read from the server, not found cached
+        // from the run before.
+        dm.OpenReportList();
+        const CoreRun core = ReplaceThroughCore(replacer, files[which], workspace);
+        result.core.add(core.total);
+        for (int phase = 0; phase < PhaseCount; ++phase)
+            result.phases[phase].add(core.phases[phase]);
+        RequireStored(*scratch, CoreRow, contents[which], "core");
+
+        const Clock::time_point start = Clock::now();
+        const bench::FloorTimes times = floor.replaceReport(FloorRow, files[which]);
+        const double floorSeconds = SecondsSince(start);
+        result.floor.add(floorSeconds);
+        result.pairRatios.add(core.total / floorSeconds);
+        result.floorRead.add(times.storedRead);
+        result.floorSend.add(times.sendAndCommit);
+        RequireStored(*scratch, FloorRow, contents[which], "floor");
+    }
+
+    // What the core does beyond the floor's work, once each: it sums up old and new bytes, and
+    // holds each in memory of its own.
+    Clock::time_point start = Clock::now();
+    core::DigestSink digest;
+    digest.write(contents[0].constData(), contents[0].size());
+    digest.result();
+    result.digestSeconds = SecondsSince(start);
+    start = Clock::now();
+    QByteArray fresh(plan.size, Qt::Uninitialized);
+    std::memset(fresh.data(), 1, fresh.size());
+    result.touchSeconds = SecondsSince(start);
+    return result;
+}
+
+double PhaseMedian(const SpeedResult& result, core::Phase phase) {
+    return result.phases[static_cast<int>(phase)].median();
+}
+
+void PrintSpeed(const std::vector<SpeedResult>& results) {
+    Print(QStringLiteral("\n1. Replacement: the core (window's options: locate, backup, edit, "
+                         "write, post, commit retaining; the report list freshly open) against "
+                         "the floor (raw client: read the stored BLOB, the file into a new BLOB, "
+                         "update, commit), both in %1-byte segments. Seconds, median "
+                         "(fastest-slowest).")
+              .arg(db::BlobSegmentSize));
+    Print(QStringLiteral("%1 %2 %3 %4 %5 %6")
+              .arg(QStringLiteral("size"), 8)
+              .arg(QStringLiteral("runs"), 5)
+              .arg(QStringLiteral("core"), 26)
+              .arg(QStringLiteral("floor"), 26)
+              .arg(QStringLiteral("core/floor"), 11)
+              .arg(QStringLiteral("median of pairs (target <= 1.05)"), 33));
+    for (const SpeedResult& r : results)
+        Print(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                  .arg(Mib(r.plan.size), 8)
+                  .arg(r.plan.runs, 5)
+                  .arg(r.core.text(), 26)
+                  .arg(r.floor.text(), 26)
+                  .arg(r.core.median() / r.floor.median(), 11, 'f', 2)
+                  .arg(r.pairRatios.median(), 33, 'f', 2));
+
+    using core::Phase;
+    Print(QStringLiteral("\n   Where the core's time goes (medians, s; core | floor where both "
+                         "do it):"));
+    Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+              .arg(QStringLiteral("size"), 8)
+              .arg(QStringLiteral("stored read"), 16)
+              .arg(QStringLiteral("backup+fsync+SHA"), 17)
+              .arg(QStringLiteral("file read+SHA"), 14)
+              .arg(QStringLiteral("send+update+commit"), 19)
+              .arg(QStringLiteral("one SHA-256 pass"), 17)
+              .arg(QStringLiteral("touching fresh memory"), 22));
+    for (const SpeedResult& r : results)
+        Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+                  .arg(Mib(r.plan.size), 8)
+                  .arg(QString::asprintf("%.3f | %.3f", PhaseMedian(r, Phase::ReadingStored),
+                                         r.floorRead.median()),
+                       16)
+                  .arg(PhaseMedian(r, Phase::WritingBackup), 17, 'f', 3)
+                  .arg(PhaseMedian(r, Phase::ReadingTemplate), 14, 'f', 3)
+                  .arg(QString::asprintf("%.3f | %.3f",
+                                         PhaseMedian(r, Phase::SendingNew) +
+                                             PhaseMedian(r, Phase::WaitingForDatabase),
+                                         r.floorSend.median()),
+                       19)
+                  .arg(r.digestSeconds, 17, 'f', 3)
+                  .arg(r.touchSeconds, 22, 'f', 3));
+}
+
+// 2. Peak resident memory, each replacement in a fresh process.
+
+struct PeakResult {
+    qsizetype size;
+    long windowIdle, windowPeak, cliIdle, cliPeak; // KiB
+};
+
+// The window's replacement in a fresh process, the user's part played: prints its peak resident
+// size with the report list open ("idle-kib"), then replaces and exits 0 on success.
+int WindowReplace(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const QStringList args = application.arguments(); // self --window TARGET ID FILE BACKUPS
+    if (args.size() != 6 || !QDir::setCurrent(args[5]))
+        return 2;
+    TMainF window;
+    TDM dm;
+    dm.UseTarget(args[2]);
+    window.UseDataModule(dm);
+    dm.OpenReportList();
+    window.show();
+    QApplication::processEvents();
+    std::printf("idle-kib %ld\n", bench::OwnPeakKib());
+    apptest::ModalDriver user;
+    user.ChooseFile(args[4]);
+    window.UpdateReport(args[3]);
+    if (user.boxes.size() == 1 && user.boxes[0].icon == QMessageBox::Information)
+        return 0;
+    for (const apptest::SeenBox& box : user.boxes)
+        std::fprintf(stderr, "%s\n%s\n", qUtf8Printable(box.text), qUtf8Printable(box.details));
+    return 1;
+}
+
+PeakResult MeasurePeak(qsizetype size, ScratchDatabase& scratch, const Workspace& workspace) {
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString target = scratch.target();
+    const auto seed = static_cast<quint32>(size / KiB) + 7;
+    const QByteArray contents[2] = {RandomBytes(size, seed), RandomBytes(size, seed + 1)};
+    const QString files[2] = {workspace.write(QStringLiteral("peak-a.fr3"), contents[0]),
+                              workspace.write(QStringLiteral("peak-b.fr3"), contents[1])};
+    const QString small = workspace.write(QStringLiteral("small.fr3"), RandomBytes(100, seed));
+    const QStringList intoDatabase{QStringLiteral("-d"), target, QStringLiteral("--backup-dir"),
+                                   workspace.backups()};
+    // What each replaces was stored at the same size.
+    scratch.writeBlob("REPORTS", "DESCR", "ID", LargeRow, contents[1]);
+
+    PeakResult result{size, 0, 0, 0, 0};
+    const QByteArray window =
+        bench::PeakOf(self, self,
+                      {QStringLiteral("--window"), target, LargeRow, files[0], workspace.backups()})
+            .output;
+    result.windowIdle = bench::KibFrom(window, "idle-kib");
+    result.windowPeak = bench::KibFrom(window, "peak-kib");
+    RequireStored(scratch, LargeRow, contents[0], "window");
+    workspace.clearBackups();
+
+    result.cliIdle = bench::KibFrom(
+        bench::PeakOf(self, KORVEX_REPORTS_BINARY,
+                      QStringList{QStringLiteral("replace"), SmallRow, small} + intoDatabase)
+            .output,
+        "peak-kib");
+    result.cliPeak = bench::KibFrom(
+        bench::PeakOf(self, KORVEX_REPORTS_BINARY,
+                      QStringList{QStringLiteral("replace"), LargeRow, files[1]} + intoDatabase)
+            .output,
+        "peak-kib");
+    RequireStored(scratch, LargeRow, contents[1], "korvex-reports");
+    workspace.clearBackups();
+    return result;
+}
+
+void PrintPeaks(const std::vector<PeakResult>& results) {
+    Print(QStringLiteral("\n2. Peak resident memory (VmHWM / ru_maxrss, MiB) of one replacement "
+                         "in a fresh process; the stored layout it replaces is as large. Idle: "
+                         "the window with its report list open; korvex-reports replacing a "
+                         "100-byte layout."));
+    Print(QStringLiteral("%1 %2 %3 %4 %5 %6")
+              .arg(QStringLiteral("size"), 8)
+              .arg(QStringLiteral("path"), 15)
+              .arg(QStringLiteral("idle"), 7)
+              .arg(QStringLiteral("peak"), 7)
+              .arg(QStringLiteral("(peak-idle)/size"), 17)
+              .arg(QStringLiteral("target: size + 64"), 18));
+    const auto row = [](qsizetype size, const char* path, long idle, long peak) {
+        const double target = static_cast<double>(size + PeakAllowance) / MiB;
+        Print(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                  .arg(Mib(size), 8)
+                  .arg(QString::fromLatin1(path), 15)
+                  .arg(idle / 1024.0, 7, 'f', 1)
+                  .arg(peak / 1024.0, 7, 'f', 1)
+                  .arg((peak - idle) * double(KiB) / static_cast<double>(size), 17, 'f', 2)
+                  .arg(QString::asprintf("%.0f %s", target,
+                                         peak / 1024.0 <= target ? "met" : "MISSED"),
+                       18));
+    };
+    for (const PeakResult& r : results) {
+        row(r.size, "window", r.windowIdle, r.windowPeak);
+        row(r.size, "korvex-reports", r.cliIdle, r.cliPeak);
+    }
+}
+
+// 3. A rollout to many databases: one call against one call per database.
+
+struct RolloutResult {
+    Samples oneCall, separateCalls;
+};
+
+RolloutResult MeasureRollout(const Workspace& workspace) {
+    std::vector<std::unique_ptr<ScratchDatabase>> databases;
+    QStringList targets;
+    for (int i = 0; i < RolloutDatabases; ++i) {
+        databases.push_back(ReportsDatabase({SmallRow}, "old"));
+        targets << QStringLiteral("-d") << databases.back()->target();
+    }
+    const auto replace = [&](const QString& file, const QStringList& into) {
+        return bench::RunToEnd(KORVEX_REPORTS_BINARY,
+                               QStringList{QStringLiteral("replace"), SmallRow, file} + into +
+                                   QStringList{QStringLiteral("--backup-dir"), workspace.backups()})
+            .seconds;
+    };
+    const auto requireEverywhere = [&](const QByteArray& layout, const char* who) {
+        for (const auto& database : databases)
+            RequireStored(*database, SmallRow, layout, who);
+        workspace.clearBackups();
+    };
+
+    // A fresh layout for every call, so that none finds its layout stored already.
+    RolloutResult result;
+    for (int round = 0; round < RolloutRounds; ++round) {
+        const QByteArray together = RandomBytes(RolloutSize, 1000 + 2 * round);
+        result.oneCall.add(
+            replace(workspace.write(QStringLiteral("together.fr3"), together), targets));
+        requireEverywhere(together, "one call");
+
+        const QByteArray separately = RandomBytes(RolloutSize, 1001 + 2 * round);
+        const QString file = workspace.write(QStringLiteral("separately.fr3"), separately);
+        double seconds = 0;
+        for (int i = 0; i < RolloutDatabases; ++i)
+            seconds += replace(file, targets.mid(2 * i, 2));
+        result.separateCalls.add(seconds);
+        requireEverywhere(separately, "separate calls");
     }
     return result;
 }
 
-void PrintTable(const char* title, const std::vector<SizeResult>& results,
-                Timings SizeResult::*direction) {
-    std::printf("\n%s\n", title);
-    std::printf("%8s %10s %13s %15s %12s %16s\n", "size", "ours (s)", "baseline (s)",
-                "ours/baseline", "ours MiB/s", "baseline MiB/s");
-    for (const SizeResult& result : results) {
-        const double mib = static_cast<double>(result.size) / MiB;
-        const double ours = Median((result.*direction).ours);
-        const double baseline = Median((result.*direction).baseline);
-        std::printf("%4.0f MiB %10.3f %13.3f %15.2f %12.1f %16.1f\n", mib, ours, baseline,
-                    ours / baseline, mib / ours, mib / baseline);
+void PrintRollout(const RolloutResult& r) {
+    Print(QStringLiteral("\n3. Rollout of a %1 KiB layout to %2 databases with korvex-reports "
+                         "replace, %3 rounds, each with fresh layouts. Seconds, median "
+                         "(fastest-slowest).")
+              .arg(RolloutSize / KiB)
+              .arg(RolloutDatabases)
+              .arg(RolloutRounds));
+    Print(QStringLiteral("   one call with %1 x -d: %2; %1 separate calls: %3; one/separate: %4 "
+                         "(target <= 0.50)")
+              .arg(RolloutDatabases)
+              .arg(r.oneCall.text(), r.separateCalls.text())
+              .arg(r.oneCall.median() / r.separateCalls.median(), 0, 'f', 2));
+    const double perDatabase = r.oneCall.median() / RolloutDatabases;
+    Print(QStringLiteral("   per database: %1 ms within one call; a call of its own adds %2 ms "
+                         "(process start and exit, the client library's set-up and shut-down)")
+              .arg(perDatabase * 1000, 0, 'f', 0)
+              .arg((r.separateCalls.median() / RolloutDatabases - perDatabase) * 1000, 0, 'f', 0));
+}
+
+int Benchmark() {
+    const Clock::time_point start = Clock::now();
+    Print(QStringLiteral("korvex_bench on the test server, load average at start: %1")
+              .arg(LoadAverage()));
+    const Workspace workspace;
+
+    std::vector<SpeedResult> speeds;
+    for (const Plan& plan : SpeedPlans) {
+        std::fprintf(stderr, "replacement at %s...\n", qUtf8Printable(Mib(plan.size)));
+        speeds.push_back(MeasureSpeed(plan, workspace));
     }
+    PrintSpeed(speeds);
+
+    std::vector<PeakResult> peaks;
+    const auto peakDatabase = ReportsDatabase({LargeRow, SmallRow}, "old");
+    for (const qsizetype size : PeakSizes) {
+        std::fprintf(stderr, "peak memory at %s...\n", qUtf8Printable(Mib(size)));
+        peaks.push_back(MeasurePeak(size, *peakDatabase, workspace));
+    }
+    PrintPeaks(peaks);
+
+    std::fprintf(stderr, "rollout to %d databases...\n", RolloutDatabases);
+    PrintRollout(MeasureRollout(workspace));
+
+    Print(QStringLiteral("\nThe whole run, checks included, took %1 s; load average at the end: "
+                         "%2.")
+              .arg(SecondsSince(start), 0, 'f', 0)
+              .arg(LoadAverage()));
+    return 0;
 }
 
 } // namespace
 
-int main() {
+int main(int argc, char* argv[]) {
+    // Hidden modes, for the peak memory of a process of their own.
+    if (argc > 2 && std::strcmp(argv[1], "--peak-of") == 0)
+        return bench::ReportPeakOf(argv + 2);
     try {
-        fbtest::ScratchDatabase scratch;
-        scratch.execute("create table REPORTS (ID varchar(20) not null primary key, "
-                        "DESCR blob sub_type 0)");
-        scratch.insertReport(OurRow, QByteArray("old"));
-        scratch.insertReport(BaselineRow, QByteArray("old"));
-
-        std::vector<SizeResult> results;
-        const double total = SecondsOf([&] {
-            for (qsizetype size : Sizes) {
-                std::fprintf(stderr, "measuring %lld MiB...\n", static_cast<long long>(size / MiB));
-                results.push_back(Measure(scratch, size));
-            }
-        });
-        std::printf("Replacing a layout on %s, median of %d runs of random bytes.\n"
-                    "Ours: report list, %d-byte segments. Baseline: raw client, %d-byte "
-                    "segments, own connection.\n",
-                    scratch.target().toUtf8().constData(), Runs, db::BlobSegmentSize,
-                    bench::MaxSegmentSize);
-        PrintTable("Write (locate, edit, write in 1 MiB pieces, post, commit retaining)", results,
-                   &SizeResult::write);
-        PrintTable("Read (fresh list, locate, whole content)", results, &SizeResult::read);
-        std::printf("\nThe whole run, checks included, took %.1f s.\n", total);
-        return 0;
+        if (argc > 1 && std::strcmp(argv[1], "--window") == 0)
+            return WindowReplace(argc, argv);
+        const QCoreApplication application(argc, argv);
+        return Benchmark();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvex_bench: %s\n", e.what());
         return 1;
