@@ -151,7 +151,6 @@ void Replacer::reportTransfer(qint64 done, qint64 total) {
 
 Outcome Replacer::Replace(const QString& reportId, const QString& templatePath,
                           const ReplaceOptions& options) {
-    cancelRequested_ = false;
     Outcome outcome;
     const TransferHook hook(dm_.IBReports,
                             [this](qint64 done, qint64 total) { reportTransfer(done, total); });
@@ -164,6 +163,8 @@ Outcome Replacer::Replace(const QString& reportId, const QString& templatePath,
         outcome.result = Outcome::Result::Error;
         outcome.text = QString::fromUtf8(error.what());
     }
+    // Cleared only now: a cancel that came before the work began still counts.
+    cancelRequested_ = false;
     return outcome;
 }
 
