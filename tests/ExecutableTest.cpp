@@ -55,7 +55,7 @@ TEST(ExecutableTest, ATerminationSignalDuringTheStartUpErrorEndsTheTool) {
     QProcess tool;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("LD_PRELOAD", KORVEX_BOX_PROBE);
+    env.insert("LD_PRELOAD", KORVEX_PRELOAD_FIRST KORVEX_BOX_PROBE);
     env.insert("KORVEX_PROBE_LEAVE_BOXES", "1");
     tool.setProcessEnvironment(env);
     tool.start(KORVEX_BINARY, {"127.0.0.1/1:/nonexistent/KORVEX.FDB"});
