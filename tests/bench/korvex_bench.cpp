@@ -42,7 +42,7 @@ struct Plan {
     qsizetype size;
     int runs;
 };
-constexpr Plan SpeedPlans[] = {{1 * MiB, 9}, {16 * MiB, 5}, {128 * MiB, 5}};
+constexpr Plan SpeedPlans[] = {{1 * MiB, 9}, {16 * MiB, 5}, {128 * MiB, 3}};
 constexpr qsizetype PeakSizes[] = {16 * MiB, 128 * MiB};
 constexpr qsizetype PeakAllowance = 64 * MiB;
 constexpr int RolloutDatabases = 20;
