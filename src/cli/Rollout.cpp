@@ -206,7 +206,7 @@ public:
             progress(step);
         };
         const core::ReplaceOptions options{invocation_.backupDirectory, invocation_.dryRun, true,
-                                           true};
+                                           true, true};
         const core::Outcome outcome = replacer.Replace(reportId, file, options);
         ++counts_[outcome.result];
         // Past the backup, a failure leaves it on disk: say where.

@@ -56,8 +56,9 @@ private:
 // A source read through: what passes is summed up and reported as progress.
 template <class Source> class Observed {
 public:
-    Observed(Source& source, qint64 total, std::function<void(qint64, qint64)> progress)
-        : source_(source), total_(total), progress_(std::move(progress)) {}
+    Observed(Source& source, qint64 total, bool hashing,
+             std::function<void(qint64, qint64)> progress)
+        : source_(source), total_(total), progress_(std::move(progress)), digest_(hashing) {}
     qint64 read(char* buffer, qint64 max) {
         const qint64 got = source_.read(buffer, max);
         digest_.write(buffer, got);
@@ -188,9 +189,9 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     {
         const std::unique_ptr<db::ContentReader> stored = reports.CreateContentReader(ContentField);
         report(Phase::WritingBackup, 0, stored->size());
-        Observed source(*stored, stored->size(), [this](qint64 done, qint64 total) {
-            report(Phase::WritingBackup, done, total);
-        });
+        Observed source(
+            *stored, stored->size(), options.digests,
+            [this](qint64 done, qint64 total) { report(Phase::WritingBackup, done, total); });
         const QString directory = options.backupDirectory.isEmpty() ? platform::WorkingDirectory()
                                                                     : options.backupDirectory;
         outcome.backupPath = platform::WriteBackup(
@@ -199,9 +200,9 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     }
 
     file.rewind();
-    Observed chosen(file, file.size(), [this](qint64 done, qint64 total) {
-        report(Phase::ReadingTemplate, done, total);
-    });
+    Observed chosen(
+        file, file.size(), options.digests || options.verifyStored,
+        [this](qint64 done, qint64 total) { report(Phase::ReadingTemplate, done, total); });
     if (options.dryRun) {
         DigestSink ignored;
         platform::CopyAll(chosen, ignored);

@@ -41,6 +41,7 @@ struct ReplaceOptions {
     bool dryRun = false;               // back up, then roll back: nothing stored changes
     bool verifyStored = false;         // before committing, read back what the server stored
     bool skipIdenticalContent = false; // nothing at all when the stored bytes equal the file's
+    bool digests = false;              // the SHA-256 of both versions in the outcome
 };
 
 struct Outcome {
@@ -53,8 +54,8 @@ struct Outcome {
     };
     Result result = Result::Error;
     QString backupPath;        // empty when no backup was written
-    ContentDigest stored;      // the layout stored before, as backed up
-    ContentDigest replacement; // the chosen file's bytes
+    ContentDigest stored;      // the layout stored before, as backed up (SHA-256 if asked)
+    ContentDigest replacement; // the chosen file's bytes (SHA-256 if asked or verified)
     QString text;              // Failed: the cause; Error: the error's text
 };
 

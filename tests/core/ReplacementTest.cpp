@@ -24,6 +24,7 @@ core::ReplaceOptions Options(bool dryRun, bool verifyStored, bool skipIdenticalC
     options.dryRun = dryRun;
     options.verifyStored = verifyStored;
     options.skipIdenticalContent = skipIdenticalContent;
+    options.digests = true;
     return options;
 }
 
@@ -86,7 +87,8 @@ TEST_F(ReplacementTest, StoresTheFileAfterABackupAndReportsBothDigestsAndEachSte
         if (phases.empty() || phases.back() != progress.phase)
             phases.push_back(progress.phase);
     };
-    const Outcome outcome = Replace("INVOICE", File("new.fr3", layout));
+    const Outcome outcome =
+        Replace("INVOICE", File("new.fr3", layout), Options(false, false, false));
     ASSERT_EQ(outcome.result, Result::Replaced) << outcome.text.toStdString();
     EXPECT_EQ(Stored("INVOICE"), layout);
     EXPECT_EQ(Read(outcome.backupPath), SampleLayout("INVOICE"));
