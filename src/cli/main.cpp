@@ -162,7 +162,12 @@ int main(int argc, char* argv[]) {
     if (const std::optional<int> exitCode = core::ParseCommandLine(parser, application.arguments()))
         return *exitCode;
     try {
-        return cli::Run(InvocationFrom(parser, options));
+        const cli::Invocation invocation = InvocationFrom(parser, options);
+        // Taken into the login: the client library gets them from there, and nothing this
+        // process starts inherits the password.
+        qunsetenv("ISC_USER");
+        qunsetenv("ISC_PASSWORD");
+        return cli::Run(invocation);
     } catch (const UsageProblem& problem) {
         return core::UsageError(problem.text);
     }

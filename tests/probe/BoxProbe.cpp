@@ -94,8 +94,13 @@ void Poll() {
     }
 }
 
+// Every application object runs this; only the one with widgets has anything to watch (the tool
+// reads its command line through a plain one first).
 void StartProbe() {
-    const auto timer = new QTimer(qApp);
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!qobject_cast<QApplication*>(application))
+        return;
+    const auto timer = new QTimer(application);
     QObject::connect(timer, &QTimer::timeout, Poll);
     timer->start(PollIntervalMs);
 }

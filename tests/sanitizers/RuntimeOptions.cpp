@@ -9,8 +9,11 @@ KORVEX_RUNTIME_OPTIONS __asan_default_options() {
            "strict_init_order=1:strict_string_checks=1";
 }
 
+// use_tls=0: at exit, the leak check of this compiler's runtime read garbage for the dynamic
+// thread-local storage of a library loaded at run time (the client library) and died with
+// SIGSEGV ("LeakSanitizer has encountered a fatal error") in some runs of korvex-reports.
 KORVEX_RUNTIME_OPTIONS __lsan_default_options() {
-    return "suppressions=" KORVEX_LSAN_SUPPRESSIONS;
+    return "use_tls=0:suppressions=" KORVEX_LSAN_SUPPRESSIONS;
 }
 
 KORVEX_RUNTIME_OPTIONS __ubsan_default_options() {
