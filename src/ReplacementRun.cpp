@@ -134,7 +134,7 @@ core::Outcome ReplacementRun::Run(const QString& templatePath) {
         connect(&appear, &QTimer::timeout, this, [this] { open(); });
         appear.start(ShowAfterMs);
         QTimer refresh;
-        connect(&refresh, &QTimer::timeout, this, [&] { show(latest.get()); });
+        connect(&refresh, &QTimer::timeout, this, [&] { showProgress(latest.get()); });
         refresh.start(RefreshMs);
         loop.exec();
     }
@@ -167,7 +167,7 @@ void ReplacementRun::closeEvent(QCloseEvent* event) {
         event->accept();
 }
 
-void ReplacementRun::show(const core::Progress& progress) {
+void ReplacementRun::showProgress(const core::Progress& progress) {
     if (cancelled_)
         return;
     step_->setText(StepText(progress.phase));

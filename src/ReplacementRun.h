@@ -31,7 +31,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void show(const core::Progress& progress);
+    void showProgress(const core::Progress& progress);
 
     core::Replacer& replacer_;
     const QString reportId_;
