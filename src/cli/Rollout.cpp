@@ -117,7 +117,7 @@ public:
     // When the command could not be done on the database.
     virtual void Failed(const QString& target, const QString& text) { PrintError(target, text); }
     // After the last database.
-    virtual void Finish(int databases, int failed) { (void)databases, (void)failed; }
+    virtual void Finish(int /*databases*/, int /*failed*/) {}
 
 protected:
     const Invocation& invocation_;
