@@ -20,20 +20,12 @@ constexpr int RefreshMs = 100;
 // How long the server may take to answer a cancel before the connection is dropped.
 constexpr int AbortAfterMs = 3000;
 
+// The wait that can last is the one for another user's lock: say so.
 QString StepText(core::Phase phase) {
-    switch (phase) {
-    case core::Phase::ReadingStored:
-        return QStringLiteral("Reading the stored layout");
-    case core::Phase::WritingBackup:
-        return QStringLiteral("Writing the backup");
-    case core::Phase::ReadingTemplate:
-        return QStringLiteral("Reading the chosen file");
-    case core::Phase::SendingNew:
-        return QStringLiteral("Sending the new layout");
-    case core::Phase::WaitingForDatabase:
-        return QStringLiteral("Waiting for the database (another user may hold the layout)");
-    }
-    return {};
+    const QString text = core::PhaseText(phase);
+    return phase == core::Phase::WaitingForDatabase
+               ? text + QStringLiteral(" (another user may hold the layout)")
+               : text;
 }
 
 // The latest step the working thread reported, for the window to pick up.

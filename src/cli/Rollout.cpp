@@ -37,22 +37,6 @@ QString Describe(const core::ContentDigest& digest) {
         .arg(QString::fromLatin1(digest.sha256));
 }
 
-const char* PhaseText(core::Phase phase) {
-    switch (phase) {
-    case core::Phase::ReadingStored:
-        return "reading the stored layout";
-    case core::Phase::WritingBackup:
-        return "writing the backup";
-    case core::Phase::ReadingTemplate:
-        return "reading the file";
-    case core::Phase::SendingNew:
-        return "sending the new layout";
-    case core::Phase::WaitingForDatabase:
-        return "waiting for the database";
-    }
-    return "";
-}
-
 // One line on a terminal's standard error, rewritten as a large transfer goes on.
 class TerminalProgress {
 public:
@@ -67,8 +51,9 @@ public:
     void operator()(const core::Progress& progress) {
         if (!enabled_ || progress.total < ProgressThreshold)
             return;
-        std::fprintf(stderr, "\r\033[K%s: %.1f of %.1f MiB", PhaseText(progress.phase),
-                     progress.done / 1048576.0, progress.total / 1048576.0);
+        std::fprintf(stderr, "\r\033[K%s: %.1f of %.1f MiB",
+                     qUtf8Printable(core::PhaseText(progress.phase)), progress.done / 1048576.0,
+                     progress.total / 1048576.0);
         shown_ = true;
     }
 
@@ -141,12 +126,14 @@ public:
                                        .arg(layout.digest.size)
                                        .arg(QString::fromLatin1(layout.digest.sha256)));
         }
-        databases_.append(QJsonObject{{"database", target}, {"reports", reports}});
+        if (invocation_.json)
+            databases_.append(QJsonObject{{"database", target}, {"reports", reports}});
         return true;
     }
     void Failed(const QString& target, const QString& text) override {
         Command::Failed(target, text);
-        databases_.append(QJsonObject{{"database", target}, {"error", text}});
+        if (invocation_.json)
+            databases_.append(QJsonObject{{"database", target}, {"error", text}});
     }
     void Finish(int, int) override {
         if (invocation_.json)

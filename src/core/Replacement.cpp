@@ -119,6 +119,22 @@ void LocateReport(db::Dataset& reports, const QString& reportId) {
 
 } // namespace
 
+QString PhaseText(Phase phase) {
+    switch (phase) {
+    case Phase::ReadingStored:
+        return QStringLiteral("Reading the stored layout");
+    case Phase::WritingBackup:
+        return QStringLiteral("Writing the backup");
+    case Phase::ReadingTemplate:
+        return QStringLiteral("Reading the chosen file");
+    case Phase::SendingNew:
+        return QStringLiteral("Sending the new layout");
+    case Phase::WaitingForDatabase:
+        return QStringLiteral("Waiting for the database");
+    }
+    return {};
+}
+
 ReportNotFound::ReportNotFound(const QString& reportId)
     : std::runtime_error(QStringLiteral("Report %1 was not found in REPORTS. Nothing was changed.")
                              .arg(reportId)

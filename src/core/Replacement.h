@@ -30,6 +30,9 @@ enum class Phase {
     WaitingForDatabase // the update and the commit
 };
 
+// What the user is told of a step, e.g. "Sending the new layout".
+QString PhaseText(Phase phase);
+
 struct Progress {
     Phase phase;
     qint64 done = 0;
