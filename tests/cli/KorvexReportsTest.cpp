@@ -172,6 +172,27 @@ TEST_F(KorvexReportsTest, ARolloutGoesOnPastADatabaseThatRefusesAndSaysSo) {
     EXPECT_EQ(run.errors.count(QRegularExpression("calling init: \\S*/libfbclient\\.so")), 1);
 }
 
+// Failures on the database's side of a command: the reason on standard error, exit 1, nothing
+// written where it cannot be whole.
+TEST_F(KorvexReportsTest, ExportAndRestoreFailuresSayWhyAndLeaveNothing) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    ProgramRun run = Reports({"restore", "INVOICE", "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("No backup of INVOICE (B_INVOICE_*.FR3) in "))
+        << run.errors.toStdString();
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
+
+    run = Reports({"export", "INVOICE", "/sys/invoice.fr3", "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("Cannot create file \"/sys/invoice.fr3\"."))
+        << run.errors.toStdString();
+    run = Reports({"export", "NOSUCH", "out.fr3", "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("Report NOSUCH was not found in REPORTS"));
+    EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath("out.fr3")));
+}
+
 TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
     const QList<QStringList> wrong = {
         {},
