@@ -24,9 +24,10 @@ Error invalidParameter(const QString& line) {
                  line.section(u'=', 0, 0).trimmed().toStdString());
 }
 
-// Text items travel in the locale's 8-bit encoding behind a one-byte length.
+// Text items travel in UTF-8 behind a one-byte length, as the block's file-name flag tells the
+// client library.
 void appendText(QByteArray& block, char item, const QString& value, const QString& line) {
-    const QByteArray bytes = value.toLocal8Bit();
+    const QByteArray bytes = value.toUtf8();
     if (bytes.size() > 255)
         throw invalidParameter(line);
     block.append(item);
@@ -64,7 +65,8 @@ void Database::Open() {
         BeforeConnect(*this);
     if (parameterBlock_.isEmpty())
         parameterBlock_ = BuildParameterBlock(Params);
-    const QByteArray name = DatabaseName.toLocal8Bit();
+    // UTF-8 whatever the locale, as the parameter block says.
+    const QByteArray name = DatabaseName.toUtf8();
     ISC_STATUS_ARRAY status;
     if (client_.attach_database(status, static_cast<short>(name.size()), name.constData(), &handle_,
                                 static_cast<short>(parameterBlock_.size()),
@@ -155,6 +157,10 @@ QByteArray Database::BuildParameterBlock(const QStringList& params) {
             throw invalidParameter(line);
         }
     }
+    // Otherwise the client library converts the file name and the texts above from the locale's
+    // character set, which fails for any letter beyond ASCII under LANG=C.
+    block.append(char(isc_dpb_utf8_filename));
+    block.append(char(0));
     return block;
 }
 

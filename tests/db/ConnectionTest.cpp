@@ -17,18 +17,19 @@ TEST(Client, LibraryMissingOrLackingEntryPoints) {
 }
 
 TEST(ParameterBlock, DataModuleLinesGiveTheTabulatedBytes) {
-    const unsigned char expected[] = {0x01, 0x1C, 0x06, 's',  'y',  's',  'd',  'b', 'a',
-                                      0x1D, 0x09, 't',  'a',  'l',  'l',  'o',  'w', 'f',
-                                      'e',  'n',  0x3F, 0x04, 0x01, 0x00, 0x00, 0x00};
+    const unsigned char expected[] = {0x01, 0x1C, 0x06, 's',  'y',  's',  'd',  'b', 'a', 0x1D,
+                                      0x09, 't',  'a',  'l',  'l',  'o',  'w',  'f', 'e', 'n',
+                                      0x3F, 0x04, 0x01, 0x00, 0x00, 0x00, 0x4D, 0x00};
     EXPECT_EQ(db::Database::BuildParameterBlock(DataModuleParams()),
               QByteArray(reinterpret_cast<const char*>(expected), sizeof expected));
 }
 
+// UTF-8 whatever the locale, as the closing file-name flag tells the client library.
 TEST(ParameterBlock, TextLengthsCountEncodedBytesAndDialectIsLittleEndian) {
-    const QByteArray password = QString("пар").toLocal8Bit();
+    const QByteArray password = QString("пар").toUtf8();
     const QByteArray block = db::Database::BuildParameterBlock({"password=пар", "sql_dialect=259"});
     EXPECT_EQ(block, QByteArray("\x01\x1D", 2) + char(password.size()) + password +
-                         QByteArray("\x3F\x04\x03\x01\x00\x00", 6));
+                         QByteArray("\x3F\x04\x03\x01\x00\x00\x4D\x00", 8));
 }
 
 TEST(ParameterBlock, RefusalsNameTheParameterButNeverItsValue) {

@@ -11,13 +11,18 @@
 
 namespace {
 
-// The block is its version, then one (item, length, value) cluster per line, nothing else.
+// The block is its version, then one (item, length, value) cluster per line, then the UTF-8 flag,
+// nothing else.
 void CheckBlock(const QByteArray& block, const QStringList& lines) {
     Require(!block.isEmpty() && block[0] == isc_dpb_version1, "the block starts with version 1");
     qsizetype pos = 1;
     qsizetype clusters = 0;
-    while (pos < block.size()) {
-        Require(pos + 2 <= block.size(), "a cluster has its item and length");
+    const char flag[] = {isc_dpb_utf8_filename, 0};
+    const QByteArrayView utf8Flag(flag, sizeof flag);
+    Require(block.endsWith(utf8Flag), "the block ends with the UTF-8 file-name flag");
+    const qsizetype end = block.size() - utf8Flag.size();
+    while (pos < end) {
+        Require(pos + 2 <= end, "a cluster has its item and length");
         const char item = block[pos];
         const qsizetype length = static_cast<unsigned char>(block[pos + 1]);
         Require(item == isc_dpb_user_name || item == isc_dpb_password ||
@@ -26,7 +31,7 @@ void CheckBlock(const QByteArray& block, const QStringList& lines) {
         pos += 2 + length;
         ++clusters;
     }
-    Require(pos == block.size(), "the last cluster ends with the block");
+    Require(pos == end, "the last cluster ends before the flag");
     Require(clusters == lines.size(), "one cluster per line");
 }
 
