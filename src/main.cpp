@@ -66,6 +66,7 @@ int main(int argc, char* argv[]) {
         return *exitCode;
     const std::optional<QString> database = std::get<std::optional<QString>>(commandLine);
     QApplication application(argc, argv);
+    platform::UseUtf8CharacterType();
 
     // Declared in creation order, so the data module is destroyed before the window.
     TMainF MainF;

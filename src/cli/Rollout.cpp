@@ -4,6 +4,7 @@
 #include "core/Replacement.h"
 #include "platform/BackupName.h"
 #include "platform/ConnectionTarget.h"
+#include "platform/Files.h"
 #include "platform/Process.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace cli {
@@ -93,6 +95,31 @@ QString NewestBackup(const QString& reportId, const QString& directory) {
     return path;
 }
 
+bool IsStandardOutput(const QString& path) {
+    struct stat file, output;
+    return ::stat(QFile::encodeName(path).constData(), &file) == 0 &&
+           ::fstat(STDOUT_FILENO, &output) == 0 && file.st_dev == output.st_dev &&
+           file.st_ino == output.st_ino;
+}
+
+// One identifier per line, its fields separated by tabs: an identifier holding either is escaped.
+QString Escaped(const QString& text) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'\\')
+            escaped += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            escaped += QStringLiteral("\\n");
+        else if (c == u'\r')
+            escaped += QStringLiteral("\\r");
+        else if (c == u'\t')
+            escaped += QStringLiteral("\\t");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 // What one command does on one database; false when it failed there.
 class Command {
 public:
@@ -122,7 +149,7 @@ public:
             }
             const QString prefix = invocation_.targets.size() > 1 ? target + u'\t' : QString();
             Print(stdout, prefix + QStringLiteral("%1\t%2\t%3")
-                                       .arg(layout.reportId)
+                                       .arg(Escaped(layout.reportId))
                                        .arg(layout.digest.size)
                                        .arg(QString::fromLatin1(layout.digest.sha256)));
         }
@@ -160,7 +187,28 @@ public:
                 throw std::runtime_error("Stream write error");
             return true;
         }
-        // Written beside the file and renamed over it once whole.
+        const core::ContentDigest digest = platform::IsExistingSpecialFile(path)
+                                               ? exportInPlace(dm, reportId, path)
+                                               : exportBeside(dm, reportId, path);
+        // A line after the bytes would become part of them.
+        if (!IsStandardOutput(path))
+            Print(stdout,
+                  QStringLiteral("exported %1: %2 to %3").arg(reportId, Describe(digest), path));
+        return true;
+    }
+
+private:
+    // A device or a pipe cannot be renamed over.
+    static core::ContentDigest exportInPlace(TDM& dm, const QString& reportId,
+                                             const QString& path) {
+        platform::SpecialFileOutput file(path);
+        const core::ContentDigest digest = core::ExportLayout(
+            dm, reportId, [&](const char* data, qint64 count) { file.write(data, count); });
+        file.close();
+        return digest;
+    }
+    // Written beside the file and renamed over it once whole.
+    static core::ContentDigest exportBeside(TDM& dm, const QString& reportId, const QString& path) {
         QSaveFile file(path);
         if (!file.open(QIODevice::WriteOnly))
             throw std::runtime_error(
@@ -174,9 +222,7 @@ public:
             });
         if (!file.commit())
             throw std::runtime_error("Stream write error");
-        Print(stdout,
-              QStringLiteral("exported %1: %2 to %3").arg(reportId, Describe(digest), path));
-        return true;
+        return digest;
     }
 };
 

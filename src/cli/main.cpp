@@ -3,9 +3,12 @@
 
 #include "Rollout.h"
 #include "core/CommandLine.h"
+#include "platform/BackupName.h"
+#include "platform/Files.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QTextStream>
 #include <map>
@@ -92,6 +95,9 @@ QStringList TargetsIn(const QString& path) {
         if (!line.isEmpty() && !line.startsWith(u'#'))
             targets << line;
     }
+    // The working directory's database is only for a call that names none.
+    if (targets.isEmpty())
+        throw UsageProblem{QStringLiteral("the targets file %1 names no database").arg(path)};
     return targets;
 }
 
@@ -109,6 +115,15 @@ cli::Login LoginFrom(const QCommandLineParser& parser, const Options& options) {
     return login;
 }
 
+// A backup named for another identifier would store another layout under this one. A file of any
+// other name stays allowed: replace stores whatever file it is given.
+void CheckBackupName(const QString& reportId, const QString& backup) {
+    const auto parts = platform::ParseBackupFileName(QFileInfo(backup).fileName());
+    if (parts && parts->reportId != reportId)
+        throw UsageProblem{QStringLiteral("%1 is a backup of %2, not of %3")
+                               .arg(backup, parts->reportId, reportId)};
+}
+
 void CheckCommand(const cli::Invocation& invocation) {
     const auto command = Commands.find(invocation.command);
     if (command == Commands.end())
@@ -119,17 +134,32 @@ void CheckCommand(const cli::Invocation& invocation) {
     const auto [fewest, most] = command->second;
     if (invocation.args.size() < fewest || invocation.args.size() > most)
         throw UsageProblem{QStringLiteral("wrong number of arguments for %1").arg(command->first)};
+    if (invocation.args.contains(QString()))
+        throw UsageProblem{QStringLiteral("an empty argument for %1").arg(command->first)};
     const bool replacing = invocation.command == u"replace" || invocation.command == u"restore";
     if (invocation.dryRun && !replacing)
         throw UsageProblem{QStringLiteral("--dry-run goes with replace and restore")};
+    if (!invocation.backupDirectory.isEmpty() && !replacing)
+        throw UsageProblem{QStringLiteral("--backup-dir goes with replace and restore")};
     if (invocation.json && invocation.command != u"list")
         throw UsageProblem{QStringLiteral("--json goes with list")};
     if (invocation.command == u"export" && invocation.targets.size() > 1)
         throw UsageProblem{QStringLiteral("export takes one database")};
+    if (invocation.command != u"restore")
+        return;
     // The newest backup in a shared folder may be another database's layout.
-    if (invocation.command == u"restore" && invocation.args.size() == 1 &&
-        invocation.targets.size() > 1)
+    if (invocation.args.size() == 1 && invocation.targets.size() > 1)
         throw UsageProblem{QStringLiteral("restore on several databases needs the BACKUP file")};
+    if (invocation.args.size() == 2)
+        CheckBackupName(invocation.args[0], invocation.args[1]);
+}
+
+// An empty value would quietly mean a default: the working directory's database or folder.
+void CheckValuesGiven(const QCommandLineParser& parser) {
+    for (const QString& name : parser.optionNames())
+        if (parser.values(name).contains(QString()))
+            throw UsageProblem{
+                QStringLiteral("%1%2 needs a value").arg(name.size() == 1 ? "-" : "--", name)};
 }
 
 cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& options) {
@@ -137,6 +167,7 @@ cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& 
     const QStringList positional = parser.positionalArguments();
     invocation.command = positional.value(0);
     invocation.args = positional.mid(1);
+    CheckValuesGiven(parser);
     invocation.targets = parser.values(options.database);
     if (parser.isSet(options.targets))
         invocation.targets += TargetsIn(parser.value(options.targets));
@@ -152,6 +183,7 @@ cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& 
 
 int main(int argc, char* argv[]) {
     const QCoreApplication application(argc, argv);
+    platform::UseUtf8CharacterType();
     QCommandLineParser parser;
     parser.setApplicationDescription(Description);
     parser.addPositionalArgument(QStringLiteral("command"),

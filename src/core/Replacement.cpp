@@ -117,6 +117,21 @@ void LocateReport(db::Dataset& reports, const QString& reportId) {
         throw ReportNotFound(reportId);
 }
 
+// Which of two rows sharing an identifier holds the layout is anyone's guess: refused, as an
+// update of such an identifier is.
+void LocateUniqueReport(db::Dataset& reports, const QString& reportId) {
+    int rows = 0;
+    for (int row = 0; reports.MoveTo(row); ++row)
+        rows += reports.FieldAsString(KeyField) == reportId ? 1 : 0;
+    if (rows > 1)
+        throw std::runtime_error(QStringLiteral("%1 rows in REPORTS have the identifier %2: the "
+                                                "report identifier is not unique")
+                                     .arg(rows)
+                                     .arg(reportId)
+                                     .toStdString());
+    LocateReport(reports, reportId);
+}
+
 } // namespace
 
 QString PhaseText(Phase phase) {
@@ -316,7 +331,7 @@ std::vector<StoredLayout> ListLayouts(TDM& dm) {
 
 ContentDigest ExportLayout(TDM& dm, const QString& reportId,
                            const std::function<void(const char* data, qint64 count)>& sink) {
-    LocateReport(dm.IBReports, reportId);
+    LocateUniqueReport(dm.IBReports, reportId);
     DigestSink digest;
     dm.IBReports.StreamStoredContent(ContentField, [&](const char* data, qint64 count) {
         digest.write(data, count);

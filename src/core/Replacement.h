@@ -62,10 +62,10 @@ struct Outcome {
     QString text;              // Failed: the cause; Error: the error's text
 };
 
-// Replaces stored layouts through one data module: the chosen file is held exclusively, the
-// stored layout goes to a new backup file, the file's bytes replace it and are posted and
-// committed retaining, or rolled back retaining with the row restored. The transaction and the
-// report list stay open for the next replacement.
+// Replaces stored layouts through one data module: the chosen file is held against writers that
+// use flock, the stored layout goes to a new backup file, the file's bytes replace it and are
+// posted and committed retaining, or rolled back retaining with the row restored. The transaction
+// and the report list stay open for the next replacement.
 class Replacer {
 public:
     explicit Replacer(TDM& dm);
@@ -105,7 +105,8 @@ struct StoredLayout {
 };
 std::vector<StoredLayout> ListLayouts(TDM& dm);
 
-// Hands the stored layout's bytes to the sink; ReportNotFound when no row has the identifier.
+// Hands the stored layout's bytes to the sink; ReportNotFound when no row has the identifier,
+// an error when several have it.
 ContentDigest ExportLayout(TDM& dm, const QString& reportId,
                            const std::function<void(const char* data, qint64 count)>& sink);
 

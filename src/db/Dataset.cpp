@@ -75,6 +75,7 @@ struct Session {
     QString table;              // of the first column that names one
     std::vector<bool> required; // NOT NULL, no default, not computed
     bool refreshAfterPost = false;
+    bool modifyRefused = false; // the user may not update the table
 
     RowCache rows;
     bool cursorOpen = false;
@@ -230,8 +231,10 @@ struct Dataset::Impl {
         statement->Prepare(StatementText(lines));
         return statement;
     }
-    // A blank row statement is skipped; one the user may not run is just unavailable.
-    std::unique_ptr<Statement> prepareRowStatement(const QStringList& lines) {
+    // A blank row statement is skipped; one the user may not run is just unavailable, and said
+    // so when it is needed.
+    std::unique_ptr<Statement> prepareRowStatement(const QStringList& lines,
+                                                   bool* refused = nullptr) {
         if (StatementText(lines).trimmed().isEmpty())
             return nullptr;
         try {
@@ -239,6 +242,8 @@ struct Dataset::Impl {
         } catch (const ServerError& error) {
             if (error.sqlCode() != -551)
                 throw;
+            if (refused)
+                *refused = true;
             return nullptr;
         }
     }
@@ -247,7 +252,7 @@ struct Dataset::Impl {
         s->select = prepare(owner.SelectSQL);
         s->deleter = prepareRowStatement(owner.DeleteSQL);
         s->inserter = prepareRowStatement(owner.InsertSQL);
-        s->modifier = prepareRowStatement(owner.ModifySQL);
+        s->modifier = prepareRowStatement(owner.ModifySQL, &s->modifyRefused);
         s->refresher = prepareRowStatement(owner.RefreshSQL);
         s->columns = s->select->Columns();
         readMetadata(*s);
@@ -494,6 +499,10 @@ void Dataset::Edit() {
     if (s.state == State::Edit)
         return;
     const Row& row = d->currentRow();
+    if (s.modifyRefused)
+        d->fail(QStringLiteral("Cannot modify the report list: the user lacks UPDATE permission on "
+                               "table %1")
+                    .arg(s.table));
     if (!s.modifier && !s.inserter && !s.deleter)
         d->fail(QStringLiteral("Cannot modify a read-only dataset"));
     if (!s.modifier)

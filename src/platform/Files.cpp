@@ -5,10 +5,12 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,6 +52,24 @@ int OpenPath(const QString& path, int flags, mode_t mode = 0) {
     return ::open(QFile::encodeName(path).constData(), flags, mode);
 }
 
+FileError WriteFailure(int error) {
+    return FileError(StreamWriteError + QStringLiteral(". ") + SystemText(error));
+}
+
+// 0 once every byte is written, else the error number.
+int WriteAll(int fd, const char* data, qint64 count) {
+    while (count > 0) {
+        const ssize_t written = ::write(fd, data, count);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? errno : EIO;
+        data += written;
+        count -= written;
+    }
+    return 0;
+}
+
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
@@ -85,7 +105,7 @@ InputFile::InputFile(const QString& path)
         throw OpenFailure(path_, errno);
     if (!S_ISREG(status.st_mode))
         throw OpenFailure(path_, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
-    if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0)
+    if (::flock(fd_.get(), LOCK_SH | LOCK_NB) != 0)
         throw OpenFailure(path_, errno);
     if (status.st_size > MaxSize)
         throw OpenFailure(path_, EFBIG);
@@ -120,6 +140,27 @@ void InputFile::checkUnchanged() const {
     if (consumed_ != size_ || ::fstat(fd_.get(), &status) != 0 || status.st_size != size_ ||
         !SameTime(status.st_mtim, modified_))
         throw FileError(StreamReadError);
+}
+
+bool IsExistingSpecialFile(const QString& path) {
+    struct stat status;
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode);
+}
+
+SpecialFileOutput::SpecialFileOutput(const QString& path)
+    : fd_(OpenPath(path, O_WRONLY | O_NOCTTY | O_CLOEXEC)) {
+    if (!fd_)
+        throw CreateFailure(FullPath(path), errno);
+}
+
+void SpecialFileOutput::write(const char* data, qint64 count) {
+    if (const int error = WriteAll(fd_.get(), data, count))
+        throw WriteFailure(error);
+}
+
+void SpecialFileOutput::close() {
+    if (::close(fd_.release()) != 0)
+        throw WriteFailure(errno);
 }
 
 void DirectoryEntry::hold(QByteArray name) {
@@ -159,15 +200,8 @@ BackupFile::BackupFile(const QString& reportId, const QString& stamp, const QStr
 BackupFile::~BackupFile() = default;
 
 void BackupFile::write(const char* data, qint64 count) {
-    while (count > 0) {
-        const ssize_t written = ::write(fd_.get(), data, count);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            throw FileError(StreamWriteError);
-        data += written;
-        count -= written;
-    }
+    if (WriteAll(fd_.get(), data, count) != 0)
+        throw FileError(StreamWriteError);
 }
 
 void BackupFile::finish() {
@@ -213,6 +247,11 @@ bool BackupFile::linkOrRename(const QByteArray& name) {
 void BackupFile::syncDirectory() const {
     if (::fsync(directoryFd_.get()) != 0 && errno != EINVAL)
         throw FileError(StreamWriteError);
+}
+
+void UseUtf8CharacterType() {
+    if (std::strcmp(::nl_langinfo(CODESET), "UTF-8") != 0)
+        std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 
 void ReportFileSizeLimitAsWriteError() {

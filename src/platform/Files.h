@@ -37,10 +37,12 @@ private:
     int fd_;
 };
 
-// A chosen template file, opened for reading and held exclusively for the object's whole life.
-// Opening fails with "Cannot open file \"<full path>\". <system text>":
+// A chosen template file, opened for reading and kept from writers that use flock for the
+// object's whole life: it holds a shared lock, so two readers of one file (two rollouts of the
+// same template) go on side by side. Opening fails with "Cannot open file \"<full path>\". <system
+// text>":
 // - anything open(2) or flock(2) reports, e.g. "No such file or directory", or "Resource
-//   temporarily unavailable" when another process holds the lock;
+//   temporarily unavailable" when another process holds an exclusive lock;
 // - "Is a directory" for a directory, "Operation not supported" for any other file that is not a
 //   regular file (FIFO, device, socket), without waiting for a writer or reading anything;
 // - "File too large" for 2 GiB or more, which content cannot hold.
@@ -69,6 +71,25 @@ private:
     qint64 size_ = 0;
     timespec modified_{};
     qint64 consumed_ = 0;
+};
+
+// Whether the path names an existing file that is not a regular one (a device, a FIFO, a pipe
+// reached through /dev/stdout): such a file can be written only in place, never replaced by a
+// rename.
+bool IsExistingSpecialFile(const QString& path);
+
+// An existing file opened for writing in place, without creating or truncating it: a device or
+// a pipe. Opening fails with "Cannot create file \"<full path>\". <system text>", a write or the
+// close with "Stream write error. <system text>", e.g. "No space left on device" on /dev/full.
+class SpecialFileOutput {
+public:
+    explicit SpecialFileOutput(const QString& path);
+
+    void write(const char* data, qint64 count);
+    void close();
+
+private:
+    FileDescriptor fd_;
 };
 
 // A name this program made in a directory, removed again when this is destroyed unless released
@@ -131,6 +152,12 @@ private:
     DirectoryEntry published_;
     FileDescriptor fd_;
 };
+
+// Qt takes file names as UTF-8 whatever the locale; the Firebird client library converts a
+// database's file name through the C library's character type, which under LANG=C knows only
+// ASCII ("Cannot transliterate character"). Where that type is not UTF-8, this makes it so. Call
+// once at start-up, after the application object (which sets the locale from the environment).
+void UseUtf8CharacterType();
 
 // Without this, a write past the process's file-size limit (ulimit -f) kills the program with
 // SIGXFSZ instead of failing with "Stream write error". Call once at start-up.
