@@ -2,6 +2,7 @@
 // server, its files read back byte for byte and its database work over a second connection.
 
 #include "AppFixture.h"
+#include "platform/Files.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -12,7 +13,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using apptest::SampleLayout;
 
@@ -138,6 +141,13 @@ TEST_P(ByteExactTest, ListExportReplaceAndRestoreMoveTheBytesWhole) {
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(Stored("INVOICE"), SampleLayout("INVOICE"));
     EXPECT_EQ(Backups("INVOICE").size(), 3); // what the restore replaced, backed up as always
+
+    // Of the stored size but one byte off: compared to the end, then sent from its start.
+    QByteArray changed = SampleLayout("INVOICE");
+    changed.back() = char(changed.back() ^ 1);
+    run = Reports({"replace", "INVOICE", File("changed.fr3", changed), "-d", target});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(Stored("INVOICE"), changed);
 }
 
 INSTANTIATE_TEST_SUITE_P(DescrTypes, ByteExactTest,
@@ -172,6 +182,56 @@ TEST_F(KorvexReportsTest, ARolloutGoesOnPastADatabaseThatRefusesAndSaysSo) {
     EXPECT_EQ(run.errors.count(QRegularExpression("calling init: \\S*/libfbclient\\.so")), 1);
 }
 
+TEST_F(KorvexReportsTest, ADatabaseThatCannotBeOpenedCountsAsFailed) {
+    const ProgramRun run = Reports({"replace", "VATDEC", File("vatdec.fr3", "v2"), "-d",
+                                    "127.0.0.1:" + folder.filePath("MISSING.FDB")});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.out.contains(", 1 failed")) << run.out.toStdString();
+}
+
+TEST_F(KorvexReportsTest, RestoreTakesTheNewestBackupOfItsOwnIdentifierOnly) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    File("B_INVOICE_230922080503.FR3", "first");
+    File("B_INVOICE_230922080503_2.FR3", "second");
+    const QString other = File("B_VATDEC_231001000000.FR3", "a newer VATDEC");
+    ProgramRun run = Reports({"restore", "INVOICE", "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "second");
+
+    run = Reports({"restore", "INVOICE", other, "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.errors.contains("is a backup of VATDEC, not of INVOICE"))
+        << run.errors.toStdString();
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "second");
+}
+
+// A device or a pipe is written where it is: renamed over, it would be gone for everyone.
+TEST_F(KorvexReportsTest, ExportWritesDevicesAndPipesInPlace) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    const QString fifo = folder.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const platform::FileDescriptor reader(::open(QFile::encodeName(fifo).constData(), O_RDWR));
+    ProgramRun run = Reports({"export", "INVOICE", fifo, "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    QByteArray piped(SampleLayout("INVOICE").size(), '\0');
+    EXPECT_EQ(::read(reader.get(), piped.data(), piped.size()), piped.size());
+    EXPECT_EQ(piped, SampleLayout("INVOICE"));
+
+    run = Reports({"export", "INVOICE", "/dev/stdout", "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.out, SampleLayout("INVOICE"));
+    EXPECT_EQ(Reports({"export", "INVOICE", "/dev/null", "-d", scratch.target()}).exitCode, 0);
+    run = Reports({"export", "INVOICE", "/dev/full", "-d", scratch.target()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("Stream write error. No space left on device"))
+        << run.errors.toStdString();
+    for (const char* path : {"/dev/null", "/dev/full"})
+        EXPECT_TRUE(QFileInfo(path).exists() && !QFileInfo(path).isFile()) << path;
+    EXPECT_FALSE(QFileInfo(fifo).isFile());
+}
+
 // Failures on the database's side of a command: the reason on standard error, exit 1, nothing
 // written where it cannot be whole.
 TEST_F(KorvexReportsTest, ExportAndRestoreFailuresSayWhyAndLeaveNothing) {
@@ -190,7 +250,33 @@ TEST_F(KorvexReportsTest, ExportAndRestoreFailuresSayWhyAndLeaveNothing) {
     run = Reports({"export", "NOSUCH", "out.fr3", "-d", scratch.target()});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(run.errors.contains("Report NOSUCH was not found in REPORTS"));
+
+    fbtest::ScratchDatabase shared; // no key: two rows can share an identifier
+    shared.execute("create table REPORTS (ID varchar(20) not null, DESCR blob sub_type 0)");
+    shared.insertReport("INVOICE", QByteArray("one"));
+    shared.insertReport("INVOICE", QByteArray("two"));
+    run = Reports({"export", "INVOICE", "out.fr3", "-d", shared.target()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("the report identifier is not unique"))
+        << run.errors.toStdString();
     EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath("out.fr3")));
+}
+
+// Under LANG=C, where the C library knows only ASCII.
+TEST_F(KorvexReportsTest, ListWorksUnderTheCLocaleAndEscapesLineBreaksAndTabs) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    scratch.insertReport("TAB\tLINE\nBACK\\", QByteArray("x"));
+    const apptest::TargetFolder cyrillic(scratch, QStringLiteral("Отчети"));
+    environment.insert("LANG", "C");
+    environment.insert("LC_ALL", "C");
+    ProgramRun run = Reports({"list", "-d", cyrillic.target()});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_TRUE(run.out.contains("\nTAB\\tLINE\\nBACK\\\\\t1\t")) << run.out.toStdString();
+
+    run = Reports({"list", "--json", "-d", cyrillic.target()});
+    const QJsonArray reports = QJsonDocument::fromJson(run.out)[0]["reports"].toArray();
+    EXPECT_EQ(reports.last()["id"].toString(), "TAB\tLINE\nBACK\\");
 }
 
 TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
@@ -204,6 +290,11 @@ TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
         {"restore", "INVOICE", "-d", "a", "-d", "b"},
         {"list", "--no-such-option"},
         {"list", "--password-file", "/nonexistent/password"},
+        {"list", "--targets", File("targets.txt", "# none yet\n\n")},
+        {"list", "-d", ""},
+        {"export", "", "x.fr3"},
+        {"list", "--backup-dir", "."},
+        {"export", "INVOICE", "-", "--backup-dir", "."},
     };
     for (const QStringList& arguments : wrong) {
         const ProgramRun run = Reports(arguments);
@@ -265,6 +356,8 @@ TEST_F(KorvexReportsTest, TheLoginComesFromOptionsOrEnvironmentAndNoPasswordIsEv
     run = Reports({"replace", "INVOICE", File("new.fr3", "new"), "-d", scratch.target(), "--user",
                    name, "--password-file", file});
     EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("lacks UPDATE permission on table REPORTS"))
+        << run.errors.toStdString();
     EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
     expectNoPassword(run);
 }
