@@ -113,14 +113,16 @@ TEST_F(DatasetEditTest, Refusals) {
     noUpdate.IBReports.Open();
     EXPECT_EQ(errorText([&] { noUpdate.IBReports.Edit(); }), "Cannot update. (No update query)");
 
-    // A user who may only read: the row statements are unavailable, not failing the open.
+    // A user who may only read: the row statements are unavailable, not failing the open, and an
+    // edit names the missing right.
     scratch.execute("create or alter user KORVEX_READER password 'reader' using plugin Srp");
     scratch.execute("grant select on REPORTS to KORVEX_READER");
     ReportList reader(scratch.target(),
                       {"user_name=KORVEX_READER", "password=reader", "sql_dialect=1"});
     reader.IBReports.Open();
     EXPECT_EQ(errorText([&] { reader.IBReports.Edit(); }),
-              "IBReports: Cannot modify a read-only dataset");
+              "IBReports: Cannot modify the report list: the user lacks UPDATE permission on "
+              "table REPORTS");
     EXPECT_EQ(reader.read(), "stored");
 }
 
