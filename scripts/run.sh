@@ -18,4 +18,4 @@ if [[ $# -eq 0 ]]; then
     bash "$repo/scripts/demo.sh" "$repo/demo"
     cd "$repo/demo"
 fi
-exec "$repo/build/src/korvex" "$@"
+exec "$repo/build/bin/korvex" "$@"

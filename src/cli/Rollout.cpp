@@ -1,7 +1,7 @@
 #include "Rollout.h"
 
-#include "Data.h"
 #include "core/Replacement.h"
+#include "datamodule/Data.h"
 #include "platform/BackupName.h"
 #include "platform/ConnectionTarget.h"
 #include "platform/Files.h"

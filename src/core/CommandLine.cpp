@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-#include "Version.h"
+#include "platform/Version.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -26,7 +26,7 @@ std::optional<int> ParseCommandLine(QCommandLineParser& parser, const QStringLis
     }
     if (parser.isSet(version)) {
         std::printf("%s %s\n", qUtf8Printable(QCoreApplication::applicationName()),
-                    qUtf8Printable(Version()));
+                    qUtf8Printable(platform::Version()));
         return 0;
     }
     return std::nullopt;

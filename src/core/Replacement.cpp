@@ -1,6 +1,6 @@
 #include "Replacement.h"
 
-#include "Data.h"
+#include "datamodule/Data.h"
 #include "db/Error.h"
 #include "platform/BackupName.h"
 #include "platform/Files.h"

@@ -1,6 +1,6 @@
 #include "ReportCommands.h"
 
-#include "Data.h"
+#include "platform/Resources.h"
 
 #include <QFile>
 #include <QTextStream>
@@ -10,7 +10,7 @@ namespace {
 
 // Lines of "<action> <identifier>"; blank lines and lines starting with "#" say nothing.
 std::vector<ReportCommand> LoadReportCommands() {
-    LoadDesignResources();
+    platform::LoadDesignResources();
     QFile file(QStringLiteral(":/ReportCommands.txt"));
     file.open(QIODevice::ReadOnly | QIODevice::Text);
     std::vector<ReportCommand> commands;

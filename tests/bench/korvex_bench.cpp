@@ -4,13 +4,13 @@
 // all measured in one run on the test server, the compared cases taking turns. Run by hand; it
 // never takes part in pass/fail tests.
 
-#include "Data.h"
-#include "Main.h"
 #include "Processes.h"
 #include "RawClient.h"
 #include "core/Digest.h"
 #include "core/Replacement.h"
+#include "datamodule/Data.h"
 #include "db/Blob.h"
+#include "gui/Main.h"
 #include "support/FbScratch.h"
 #include "support/ModalDriver.h"
 #include "support/TestBed.h"

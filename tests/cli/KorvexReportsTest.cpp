@@ -1,8 +1,8 @@
 // korvex-reports as an administrator runs it: a process against scratch databases on the real
 // server, its files read back byte for byte and its database work over a second connection.
 
-#include "AppFixture.h"
 #include "platform/Files.h"
+#include "support/AppFixture.h"
 
 #include <QCryptographicHash>
 #include <QDir>

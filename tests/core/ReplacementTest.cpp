@@ -2,9 +2,9 @@
 // stored is read back over a second connection.
 
 #include "core/Replacement.h"
-#include "AppFixture.h"
-#include "Data.h"
 #include "core/ReportCommands.h"
+#include "datamodule/Data.h"
+#include "support/AppFixture.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,9 +1,9 @@
 // The server killed by its PID while a replacement runs: whatever the moment, the row keeps its
 // bytes, the backup is whole, and the program goes on with a clear error.
 
-#include "AppFixture.h"
-#include "Data.h"
 #include "core/Replacement.h"
+#include "datamodule/Data.h"
+#include "support/AppFixture.h"
 
 #include <QDir>
 #include <QFile>

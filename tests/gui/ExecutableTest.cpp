@@ -1,7 +1,7 @@
 // What the real executable sets up for itself, seen from outside while it runs: the tests of the
 // routines it calls cannot tell whether main calls them.
 
-#include "AppFixture.h"
+#include "support/AppFixture.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

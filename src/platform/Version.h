@@ -2,9 +2,9 @@
 
 #include <QString>
 
-namespace core {
+namespace platform {
 
 // The four-part file version of this build, "1.23.9.4": unpadded parts joined by ".".
 QString Version();
 
-} // namespace core
+} // namespace platform

@@ -10,10 +10,6 @@
 #include <memory>
 #include <optional>
 
-// Makes the design-time data (the data module's settings, the report commands, the icon)
-// reachable as resources; they live in a static library that nothing else would link in.
-void LoadDesignResources();
-
 // The data module: the connection, its transaction and the report list, with their design-time
 // settings loaded from resources. Creating it loads the client library and connects nothing.
 class TDM {

@@ -1,6 +1,6 @@
 #include "Main.h"
-#include "Data.h"
 #include "core/CommandLine.h"
+#include "datamodule/Data.h"
 #include "platform/Files.h"
 #include "platform/Termination.h"
 

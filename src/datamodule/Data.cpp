@@ -2,20 +2,17 @@
 
 #include "db/Error.h"
 #include "platform/ConnectionTarget.h"
+#include "platform/Resources.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-void LoadDesignResources() {
-    Q_INIT_RESOURCE(resources);
-}
-
 namespace {
 
 QJsonObject LoadDesign() {
-    LoadDesignResources();
+    platform::LoadDesignResources();
     QFile file(QStringLiteral(":/TDM.json"));
     file.open(QIODevice::ReadOnly);
     return QJsonDocument::fromJson(file.readAll()).object();

@@ -2,10 +2,10 @@
 // box and the main window once shown, answers the box and closes the window, so every run goes
 // through the program's own start-up, event loop and shutdown.
 
-#include "AppFixture.h"
-#include "Data.h"
-#include "Main.h"
+#include "datamodule/Data.h"
 #include "db/Statement.h"
+#include "gui/Main.h"
+#include "support/AppFixture.h"
 
 #include <QDeadlineTimer>
 #include <QJsonArray>

@@ -1,11 +1,12 @@
 #include "Main.h"
 
-#include "Data.h"
 #include "ReplacementRun.h"
 #include "core/Replacement.h"
 #include "core/ReportCommands.h"
-#include "core/Version.h"
+#include "datamodule/Data.h"
 #include "platform/Process.h"
+#include "platform/Resources.h"
+#include "platform/Version.h"
 #include "ui_MainF.h"
 
 #include <QCloseEvent>
@@ -33,7 +34,7 @@ bool IsPhysicalAltX(const QKeyEvent& event) {
 }
 
 std::unique_ptr<Ui::TMainF> SetUpDesign(QMainWindow* window) {
-    LoadDesignResources();
+    platform::LoadDesignResources();
     auto ui = std::make_unique<Ui::TMainF>();
     ui->setupUi(window);
     return ui;
@@ -74,7 +75,7 @@ void SetUpReportFilters(QFileDialog& dialog) {
 } // namespace
 
 QString GetAppVersion() {
-    return core::Version();
+    return platform::Version();
 }
 
 void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner,

@@ -2,7 +2,7 @@
 
 #include "version.h"
 
-namespace core {
+namespace platform {
 
 QString Version() {
     return QStringLiteral("%1.%2.%3.%4")
@@ -12,4 +12,4 @@ QString Version() {
         .arg(KORVEX_VERSION_TWEAK);
 }
 
-} // namespace core
+} // namespace platform

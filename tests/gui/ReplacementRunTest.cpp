@@ -1,10 +1,10 @@
 // The window while a replacement waits for the database: the progress window is up and answers,
 // Cancel (or a termination signal) ends the wait, and nothing stored changes.
 
-#include "AppFixture.h"
-#include "Data.h"
-#include "Main.h"
+#include "datamodule/Data.h"
+#include "gui/Main.h"
 #include "platform/Termination.h"
+#include "support/AppFixture.h"
 #include "support/ModalDriver.h"
 
 #include <QAction>

@@ -2,13 +2,13 @@
 // boxes, the tool works on a scratch database on the real server, and what was stored is read
 // back over a second connection.
 
-#include "AppFixture.h"
-#include "Data.h"
-#include "Main.h"
 #include "core/ReportCommands.h"
+#include "datamodule/Data.h"
 #include "db/Blob.h"
+#include "gui/Main.h"
 #include "platform/BackupName.h"
 #include "platform/Files.h"
+#include "support/AppFixture.h"
 #include "support/FaultClient.h"
 #include "support/ModalDriver.h"
 

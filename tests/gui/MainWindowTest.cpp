@@ -1,7 +1,7 @@
 // The main window as a user meets it, without a database: design, menu, keyboard, open dialog,
 // message boxes and the general error display.
 
-#include "Main.h"
+#include "gui/Main.h"
 #include "support/ModalDriver.h"
 
 #include <QAction>
