@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include "MessageBoxes.h"
 #include "ReplacementRun.h"
 #include "core/Replacement.h"
 #include "core/ReportCommands.h"
@@ -76,55 +77,6 @@ void SetUpReportFilters(QFileDialog& dialog) {
 
 QString GetAppVersion() {
     return platform::Version();
-}
-
-void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner,
-             const QString& details) {
-    QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
-    box.setTextFormat(Qt::PlainText);
-    box.setDetailedText(details);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setEscapeButton(QMessageBox::Ok);
-    box.exec();
-}
-
-void ShowInformation(const QString& text, QWidget* owner) {
-    ShowBox(QMessageBox::Information, QStringLiteral("Information"), text, owner);
-}
-
-void ShowError(const QString& text, QWidget* owner, const QString& details) {
-    ShowBox(QMessageBox::Critical, QStringLiteral("Error"), text, owner, details);
-}
-
-QString GeneralErrorText(const QString& text) {
-    return !text.isEmpty() && text.back() > u'.' ? text + u'.' : text;
-}
-
-void ShowGeneralError(const QString& text, QWidget* owner) {
-    ShowBox(QMessageBox::Critical, platform::ApplicationTitle(), GeneralErrorText(text), owner);
-}
-
-// The view's selection can still hold the file offered when the dialog opened besides the one
-// chosen; the name box shows the one chosen.
-QString TemplateDialog::nameAsChosen() {
-    const QString suffix = defaultSuffix();
-    setDefaultSuffix({});
-    const QStringList files = selectedFiles();
-    setDefaultSuffix(suffix);
-    const auto edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    const QString shown = edit ? QFileInfo(edit->text()).fileName() : QString();
-    for (const QString& file : files)
-        if (QFileInfo(file).fileName() == shown)
-            return file;
-    return files.value(0);
-}
-
-void TemplateDialog::accept() {
-    const QString name = nameAsChosen();
-    const bool takenAsIs = QFileInfo(name).isFile() || QFileInfo(name).fileName().contains(u'.') ||
-                           defaultSuffix().isEmpty();
-    chosen_ = takenAsIs ? name : name + u'.' + defaultSuffix();
-    QFileDialog::accept();
 }
 
 TMainF::TMainF(QWidget* parent)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QFileDialog>
+#include "TemplateDialog.h"
+
 #include <QMainWindow>
-#include <QMessageBox>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -22,35 +22,6 @@ class TMainF;
 
 // The four-part file version of this build, "1.23.9.4": unpadded parts joined by ".".
 QString GetAppVersion();
-
-// Every box the tool shows: its text as plain text (never HTML), one "OK" button that is the
-// default and that Escape and the close box stand for too, centred on its owner, or on the
-// screen when there is none.
-// Details, when given, wait behind the box's "Show Details..." button.
-void ShowBox(QMessageBox::Icon icon, const QString& title, const QString& text, QWidget* owner,
-             const QString& details = {});
-void ShowInformation(const QString& text, QWidget* owner);
-void ShowError(const QString& text, QWidget* owner, const QString& details = {});
-
-// The general error display: the text with "." appended when its last character's code is
-// above U+002E, in an error box titled with the application title.
-QString GeneralErrorText(const QString& text);
-void ShowGeneralError(const QString& text, QWidget* owner);
-
-// The open dialog for templates. A name that exists as chosen is taken as it is, also without an
-// extension; only a name that does not exist gets the default extension.
-class TemplateDialog : public QFileDialog {
-public:
-    using QFileDialog::QFileDialog;
-    void accept() override;
-    // The full path accepted last.
-    const QString& chosenFile() const { return chosen_; }
-
-private:
-    QString nameAsChosen();
-
-    QString chosen_;
-};
 
 class TMainF : public QMainWindow {
     Q_OBJECT

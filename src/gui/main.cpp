@@ -1,4 +1,5 @@
 #include "Main.h"
+#include "MessageBoxes.h"
 #include "core/CommandLine.h"
 #include "datamodule/Data.h"
 #include "platform/Files.h"

@@ -2,6 +2,7 @@
 // message boxes and the general error display.
 
 #include "gui/Main.h"
+#include "gui/MessageBoxes.h"
 #include "support/ModalDriver.h"
 
 #include <QAction>
