@@ -11,7 +11,8 @@ namespace db {
 
 namespace {
 
-constexpr long LostConnectionCodes[] = {335544741, 335544726, 335544727};
+constexpr ISC_STATUS LostConnectionCodes[] = {isc_lost_db_connection, isc_net_read_err,
+                                              isc_net_write_err};
 
 bool lostConnection(const ServerError& error) {
     return std::any_of(std::begin(LostConnectionCodes), std::end(LostConnectionCodes),

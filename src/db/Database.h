@@ -42,8 +42,8 @@ public:
     static QByteArray BuildParameterBlock(const QStringList& params);
     const QByteArray& ParameterBlock() const;
 
-    // Raises the status vector as a ServerError. On a lost connection (335544741, 335544726,
-    // 335544727) the connection is force-closed first.
+    // Raises the status vector as a ServerError. On a lost connection (isc_lost_db_connection,
+    // isc_net_read_err, isc_net_write_err) the connection is force-closed first.
     [[noreturn]] void RaiseStatus(const ISC_STATUS* status);
     // Raises "Cannot perform operation -- DB is not open" when not connected.
     void CheckActive() const;

@@ -89,7 +89,6 @@ TEST(BlobTransferTest, ContentOf2GiBOrMoreIsRefusedAndChangesNothing) {
 // The real server cannot be made to fail a segment; the fault client can. A BLOB written part-way
 // must be cancelled, never closed, so that no partial content is left behind to be referenced.
 TEST(BlobTransferTest, ASegmentFailingPartWayCancelsTheBlobAndTheRowKeepsItsOwn) {
-    constexpr long OutOfMemory = 335544430;
     fbtest::ScratchDatabase scratch;
     scratch.execute("create table REPORTS (ID varchar(20), DESCR blob)");
     scratch.insertReport("INVOICE", QByteArray("stored"));
@@ -98,7 +97,7 @@ TEST(BlobTransferTest, ASegmentFailingPartWayCancelsTheBlobAndTheRowKeepsItsOwn)
     list.IBReports.Open();
     list.replace("INVOICE", RandomBytes(3 * db::BlobSegmentSize, 1));
     faults.reset();
-    faults.fail("isc_put_segment", 2, OutOfMemory);
+    faults.fail("isc_put_segment", 2, isc_virmemexh);
     EXPECT_EQ(errorText([&] { list.IBReports.Post(); }),
               "unable to allocate memory from operating system");
     EXPECT_EQ(faults.calls("isc_put_segment"), 2);

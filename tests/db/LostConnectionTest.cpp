@@ -9,7 +9,8 @@ namespace {
 const std::string NotOpen = "Cannot perform operation -- DB is not open";
 
 bool isLostConnection(const db::ServerError& error) {
-    return error.hasCode(335544741) || error.hasCode(335544726) || error.hasCode(335544727);
+    return error.hasCode(isc_lost_db_connection) || error.hasCode(isc_net_read_err) ||
+           error.hasCode(isc_net_write_err);
 }
 
 // A connection with an active transaction to a private server that the test then kills.

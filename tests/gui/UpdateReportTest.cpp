@@ -447,12 +447,10 @@ protected:
 // Each cleanup step of a failed update runs even when rolling back raises, so the refused edit is
 // never left pending for the next command to post.
 TEST_F(FaultyClientUpdateTest, ARollbackThatRaisesStillCancelsTheEditAndTellsTheUser) {
-    constexpr long OutOfMemory = 335544430;
-    constexpr long SynchronizationError = 335544364;
     CreateAndOpen();
     faults.reset();
-    faults.fail("isc_put_segment", 2, OutOfMemory);
-    faults.fail("isc_rollback_retaining", 1, SynchronizationError);
+    faults.fail("isc_put_segment", 2, isc_virmemexh);
+    faults.fail("isc_rollback_retaining", 1, isc_req_sync);
     user.ChooseFile(Template("large.fr3", RandomBytes(3 * db::BlobSegmentSize)));
     Run("N4");
     ExpectFailure();

@@ -5,7 +5,7 @@
 // which entry point fails. Everything else goes through to the real library and the real server.
 //
 //   testbed::FaultClient faults;
-//   faults.fail("isc_put_segment", 2, 335544430);   // the second segment written from now on
+//   faults.fail("isc_put_segment", 2, isc_virmemexh);   // the second segment written from now on
 //   ReportList list(scratch.target(), DataModuleParams(), faults.Path());
 //   ...
 //   EXPECT_EQ(faults.calls("isc_cancel_blob"), 1);
