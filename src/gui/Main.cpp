@@ -75,6 +75,17 @@ void SetUpReportFilters(QFileDialog& dialog) {
 
 } // namespace
 
+QAction* ReportAction(const QWidget& window, const core::ReportCommand& command) {
+    const auto action = window.findChild<QAction*>(command.action);
+    if (!action)
+        throw std::runtime_error(
+            QStringLiteral("The layout command for %1 names the menu action %2, which the window "
+                           "does not have")
+                .arg(command.reportId, command.action)
+                .toStdString());
+    return action;
+}
+
 QString GetAppVersion() {
     return platform::Version();
 }
@@ -121,7 +132,7 @@ void TMainF::ConnectCommands() {
         connect(action, &QAction::triggered, this, [this, handler] { RunCommand(handler); });
     };
     for (const core::ReportCommand& command : core::ReportCommands())
-        connectCommand(findChild<QAction*>(command.action),
+        connectCommand(ReportAction(*this, command),
                        [this, id = command.reportId] { UpdateReport(id); });
     connectCommand(ui->N5, [this] { N5Click(); });
     connectCommand(ui->N6, [this] { N6Click(); });

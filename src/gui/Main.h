@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QKeyEvent;
 class QLabel;
 class QMenu;
@@ -14,11 +15,16 @@ class TDM;
 
 namespace core {
 class Replacer;
-}
+struct ReportCommand;
+} // namespace core
 
 namespace Ui {
 class TMainF;
 }
+
+// The window's menu action of a layout command; a command naming none fails, so that a layout
+// cannot silently go without its command.
+QAction* ReportAction(const QWidget& window, const core::ReportCommand& command);
 
 // The four-part file version of this build, "1.23.9.4": unpadded parts joined by ".".
 QString GetAppVersion();

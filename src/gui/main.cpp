@@ -33,11 +33,12 @@ std::variant<std::optional<QString>, int> ReadCommandLine(int argc, char* argv[]
     return positional[0];
 }
 
-// Without the client library nothing of the tool can work: say so and give up.
-std::unique_ptr<TDM> CreateDataModule() {
+// Without the client library, or with a design the window cannot be built from, nothing of the
+// tool can work: say so and give up.
+template <class Object> std::unique_ptr<Object> CreateOrTell() {
     QString error;
     try {
-        return std::make_unique<TDM>();
+        return std::make_unique<Object>();
     } catch (const std::exception& e) {
         error = QString::fromUtf8(e.what());
     }
@@ -70,13 +71,15 @@ int main(int argc, char* argv[]) {
     platform::UseUtf8CharacterType();
 
     // Declared in creation order, so the data module is destroyed before the window.
-    TMainF MainF;
-    const std::unique_ptr<TDM> DM = CreateDataModule();
+    const std::unique_ptr<TMainF> MainF = CreateOrTell<TMainF>();
+    if (!MainF)
+        return 1;
+    const std::unique_ptr<TDM> DM = CreateOrTell<TDM>();
     if (!DM)
         return 1;
     if (database)
         DM->UseTarget(*database);
-    MainF.UseDataModule(*DM);
+    MainF->UseDataModule(*DM);
 
     const std::optional<QString> openError = OpenReportList(*DM);
     // After the first attach, which installs the client library's own handlers: these replace
@@ -88,11 +91,11 @@ int main(int argc, char* argv[]) {
     });
     if (openError) {
         // Only "Инфо" and "Изход" stay usable; the error comes first, on a line of its own.
-        MainF.DisableDataMenu();
+        MainF->DisableDataMenu();
         ShowError(u'\r' + *openError, nullptr);
     }
     if (terminated) // while the error was up: the window never opens
         return 0;
-    MainF.show();
+    MainF->show();
     return application.exec();
 }

@@ -80,6 +80,21 @@ TEST(ReportCommandsTest, TheMenuOffersTheEightLayoutsOfTheProduct) {
                                   "N16=VATBAY", "N17=VATSELL", "N2=VATDEC", "RPTBILL1=RPTBILL"}));
 }
 
+// A line the list cannot be read from must stop the start, not drop a layout from the menu.
+TEST(ReportCommandsTest, AMalformedLineIsRefusedByItsNumber) {
+    EXPECT_EQ(core::ParseReportCommands("# note\n\nN4\tPAYORDER_K\n").size(), 1u);
+    for (const char* text : {"N4\tPAYORDER_K\nN7 PAYORDER_B\n", "N4\tPAYORDER_K\nN7\n",
+                             "N4\tPAYORDER_K\nN7\tA\tB\n"}) {
+        try {
+            core::ParseReportCommands(text);
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const std::runtime_error& error) {
+            EXPECT_TRUE(QString(error.what()).startsWith("ReportCommands.txt, line 2: "))
+                << error.what();
+        }
+    }
+}
+
 TEST_F(ReplacementTest, StoresTheFileAfterABackupAndReportsBothDigestsAndEachStep) {
     const QByteArray layout = QByteArray("\0\r\n\xFF new layout", 16).repeated(70000);
     std::vector<Phase> phases;

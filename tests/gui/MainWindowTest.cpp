@@ -1,6 +1,7 @@
 // The main window as a user meets it, without a database: design, menu, keyboard, open dialog,
 // message boxes and the general error display.
 
+#include "core/ReportCommands.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
 #include "support/ModalDriver.h"
@@ -107,6 +108,17 @@ TEST_F(MainWindowTest, OnlyEnabledSubmenusOpen) {
     EXPECT_TRUE(clickItem("N3"));
     QTest::keyClick(Menu("N3"), Qt::Key_Escape);
     QTest::keyClick(window.N1, Qt::Key_Escape);
+}
+
+TEST_F(MainWindowTest, ALayoutCommandWithoutItsMenuActionStopsTheStart) {
+    EXPECT_EQ(ReportAction(window, {"N4", "PAYORDER_K"})->objectName(), "N4");
+    try {
+        ReportAction(window, {"N99", "PAYORDER_X"});
+        ADD_FAILURE() << "a command without its action was taken";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "The layout command for PAYORDER_X names the menu action N99, "
+                                   "which the window does not have");
+    }
 }
 
 TEST_F(MainWindowTest, DesignCaptionVersionAndStatusLabel) {
