@@ -83,7 +83,8 @@ private:
     int dbDialect_ = 0;
     int odsMajor_ = 0;
     qint64 attachmentId_ = 0;
-    std::atomic<bool> aborted_ = false; // dropped by CancelOperation: every failure is a lost connection
+    std::atomic<bool> aborted_ =
+        false; // dropped by CancelOperation: every failure is a lost connection
     bool forceClosing_ = false;
     std::vector<Transaction*> transactions_;
     std::vector<Dataset*> datasets_;
