@@ -187,7 +187,7 @@ void Database::RaiseCommitStatus(const ISC_STATUS* status) {
     if (!closeIfLost(error))
         throw error;
     forceClose();
-    throw CommitInDoubt(error.what());
+    throw CommitInDoubt(std::move(error));
 }
 
 // After an abort every failure is the dropped connection's, whatever the code says.

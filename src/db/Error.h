@@ -36,10 +36,10 @@ private:
 };
 
 // A commit whose request may have reached the server before the connection was lost or dropped:
-// whether it took effect is unknown on this side.
-class CommitInDoubt : public Error {
+// whether it took effect is unknown on this side. Carries the lost connection's error.
+class CommitInDoubt : public ServerError {
 public:
-    using Error::Error;
+    explicit CommitInDoubt(ServerError lost) : ServerError(std::move(lost)) {}
 };
 
 } // namespace db
