@@ -130,6 +130,7 @@ public:
     virtual void Failed(const QString& target, const QString& text) { PrintError(target, text); }
     // After the last database.
     virtual void Finish(int /*databases*/, int /*failed*/) {}
+    virtual int ExitCode(int failed) const { return failed == 0 ? 0 : 1; }
 
 protected:
     const Invocation& invocation_;
@@ -264,6 +265,13 @@ public:
                                      .arg(reportId, Describe(outcome.stored), outcome.backupPath,
                                           Describe(outcome.replacement), file));
             return true;
+        case core::Outcome::Result::InDoubt:
+            // Neither done nor failed: counted on its own, and the exit code says so.
+            PrintError(target, outcome.text + kept);
+            Print(stdout, head + QStringLiteral("IN DOUBT %1: the layout may or may not be stored; "
+                                                "check it before trying again")
+                                     .arg(reportId));
+            return true;
         case core::Outcome::Result::Failed:
         case core::Outcome::Result::Error:
             break;
@@ -280,11 +288,18 @@ public:
         using Result = core::Outcome::Result;
         QString summary = QStringLiteral("%1 database(s): %2 replaced, %3 unchanged")
                               .arg(databases)
-                              .arg(counts_[Result::Replaced])
-                              .arg(counts_[Result::Unchanged]);
+                              .arg(counted(Result::Replaced))
+                              .arg(counted(Result::Unchanged));
         if (invocation_.dryRun)
-            summary += QStringLiteral(", %1 dry run").arg(counts_[Result::DryRun]);
-        Print(stdout, summary + QStringLiteral(", %1 failed").arg(failed));
+            summary += QStringLiteral(", %1 dry run").arg(counted(Result::DryRun));
+        summary += QStringLiteral(", %1 failed").arg(failed);
+        if (counted(Result::InDoubt) > 0)
+            summary += QStringLiteral(", %1 in doubt").arg(counted(Result::InDoubt));
+        Print(stdout, summary);
+    }
+    // What may or may not be stored outranks what surely was not.
+    int ExitCode(int failed) const override {
+        return counted(core::Outcome::Result::InDoubt) > 0 ? 3 : Command::ExitCode(failed);
     }
 
 private:
@@ -292,6 +307,11 @@ private:
         if (invocation_.command != u"restore" || invocation_.args.size() > 1)
             return invocation_.args[1];
         return NewestBackup(invocation_.args[0], invocation_.backupDirectory);
+    }
+
+    int counted(core::Outcome::Result result) const {
+        const auto found = counts_.find(result);
+        return found == counts_.end() ? 0 : found->second;
     }
 
     std::map<core::Outcome::Result, int> counts_;
@@ -324,7 +344,7 @@ int Run(const Invocation& invocation) {
         failed += done ? 0 : 1;
     }
     command->Finish(static_cast<int>(targets.size()), failed);
-    return failed == 0 ? 0 : 1;
+    return command->ExitCode(failed);
 }
 
 } // namespace cli

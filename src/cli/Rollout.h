@@ -26,7 +26,8 @@ struct Invocation {
 
 // Runs the command on every target, each with its own attachment and transaction, committed or
 // rolled back on its own. Results go to standard output, errors to standard error. Returns 0 when
-// it was done on every target, 1 when it failed on at least one.
+// it was done on every target, 1 when it failed on at least one, 3 when a replacement's commit
+// is in doubt on at least one.
 int Run(const Invocation& invocation);
 
 } // namespace cli

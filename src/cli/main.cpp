@@ -37,7 +37,7 @@ const QString Description = QStringLiteral(
     "Login: --user, else ISC_USER, else sysdba; --password-file, else ISC_PASSWORD, else the "
     "tool's own.\n"
     "Exit status: 0 done on every database, 1 failed on at least one (nothing stored changed "
-    "there), 2 usage error.");
+    "there), 2 usage error, 3 a commit in doubt on at least one (check that layout).");
 
 struct Options {
     QCommandLineOption database{{QStringLiteral("d"), QStringLiteral("database")},

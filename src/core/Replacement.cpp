@@ -1,5 +1,6 @@
 #include "Replacement.h"
 
+#include "CommitCheck.h"
 #include "datamodule/Data.h"
 #include "db/Error.h"
 #include "platform/BackupName.h"
@@ -110,6 +111,28 @@ QString ConflictAdvice(const db::ServerError& error) {
     return QStringLiteral("\nAnother user changed this layout after the tool started. Restart "
                           "the tool: it then shows that change and the replacement can go "
                           "through.");
+}
+
+// The digest with its SHA-256, summed up from the source now when that was not done on the way.
+ContentDigest Hashed(const ContentDigest& digest, platform::InputFile& source) {
+    if (!digest.sha256.isEmpty())
+        return digest;
+    source.rewind();
+    DigestSink hashed;
+    platform::CopyAll(source, hashed);
+    return hashed.result();
+}
+
+bool Holds(const ContentDigest& stored, const ContentDigest& known, platform::InputFile& source) {
+    return stored.size == known.size && stored == Hashed(known, source);
+}
+
+QString InDoubtText(const QString& reportId, const QString& cause, const QString& checkFailure) {
+    return QStringLiteral("The connection to the database was lost while the commit was on its "
+                          "way (%1), and a new connection could not tell whether it went through "
+                          "(%2). The layout %3 may or may not be stored: check it before trying "
+                          "again.")
+        .arg(cause, checkFailure, reportId);
 }
 
 void LocateReport(db::Dataset& reports, const QString& reportId) {
@@ -255,10 +278,11 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     outcome.replacement = chosen.digest();
     if (!transaction.Active())
         transaction.StartTransaction();
-    postAndCommit(outcome, options.verifyStored);
+    postAndCommit(outcome, reportId, file, options.verifyStored);
 }
 
-void Replacer::postAndCommit(Outcome& outcome, bool verify) {
+void Replacer::postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
+                             bool verify) {
     db::Transaction& transaction = dm_.IBT;
     db::Dataset& reports = dm_.IBReports;
     try {
@@ -272,6 +296,9 @@ void Replacer::postAndCommit(Outcome& outcome, bool verify) {
             transaction.CommitRetaining();
         outcome.result = Outcome::Result::Replaced;
         return;
+    } catch (const db::CommitInDoubt& error) {
+        if (settleLostCommit(outcome, reportId, file, QString::fromUtf8(error.what())))
+            return;
     } catch (const db::ServerError& error) {
         outcome.text = QString::fromUtf8(error.what()) + ConflictAdvice(error);
     } catch (const std::exception& error) {
@@ -282,6 +309,29 @@ void Replacer::postAndCommit(Outcome& outcome, bool verify) {
     Attempt([&] { reports.RevertLastPost(); });
     Attempt([&] { reports.Cancel(); });
     outcome.result = Outcome::Result::Failed;
+}
+
+// The commit may have reached the server before its connection went. True when that settles the
+// outcome (stored, or not knowable); false when the old bytes are still there, a plain failure.
+bool Replacer::settleLostCommit(Outcome& outcome, const QString& reportId,
+                                platform::InputFile& file, const QString& cause) {
+    try {
+        const ContentDigest now = StoredAfterLostConnection(dm_.IBD, reportId);
+        if (Holds(now, outcome.replacement, file)) {
+            outcome.result = Outcome::Result::Replaced;
+            return true;
+        }
+        platform::InputFile backup(outcome.backupPath);
+        if (Holds(now, outcome.stored, backup)) {
+            outcome.text = cause;
+            return false;
+        }
+        throw std::runtime_error("the layout holds neither the new nor the old bytes");
+    } catch (const std::exception& error) {
+        outcome.result = Outcome::Result::InDoubt;
+        outcome.text = InDoubtText(reportId, cause, QString::fromUtf8(error.what()));
+        return true;
+    }
 }
 
 // The rejected work must never stay pending in the long-lived transaction, where the next commit

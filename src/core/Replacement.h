@@ -13,6 +13,10 @@ namespace db {
 class Dataset;
 }
 
+namespace platform {
+class InputFile;
+}
+
 namespace core {
 
 // The report list has no row with the identifier.
@@ -53,13 +57,14 @@ struct Outcome {
         Unchanged, // the stored bytes already equal the file's
         DryRun,    // backed up and rolled back
         Failed,    // the post or commit failed, or the user cancelled: rolled back, row restored
-        Error      // stopped before anything stored changed; text says why
+        Error,     // stopped before anything stored changed; text says why
+        InDoubt    // the connection went during the commit and no check could tell its fate
     };
     Result result = Result::Error;
     QString backupPath;        // empty when no backup was written
     ContentDigest stored;      // the layout stored before, as backed up (SHA-256 if asked)
     ContentDigest replacement; // the chosen file's bytes (SHA-256 if asked or verified)
-    QString text;              // Failed: the cause; Error: the error's text
+    QString text;              // Failed: the cause; Error, InDoubt: the error's text
 };
 
 // Replaces stored layouts through one data module: the chosen file is held against writers that
@@ -80,13 +85,17 @@ public:
     // as a refused update does, with nothing stored changed.
     void Cancel();
     // From any thread, when the server has not answered a Cancel: drops the connection, and the
-    // replacement fails as on a lost connection. Nothing stored changes.
+    // replacement fails as on a lost connection. Nothing stored changes, unless the commit had
+    // been sent: a new connection then tells whether it went through.
     void Abort();
 
 private:
     void run(Outcome& outcome, const QString& reportId, const QString& templatePath,
              const ReplaceOptions& options);
-    void postAndCommit(Outcome& outcome, bool verifyStored);
+    void postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
+                       bool verifyStored);
+    bool settleLostCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
+                          const QString& cause);
     void rollBack();
     void verifyStored(const ContentDigest& expected);
     void report(Phase phase, qint64 done = 0, qint64 total = 0);

@@ -74,6 +74,7 @@ void Database::Open() {
                                 parameterBlock_.constData()))
         throw ServerError::FromStatus(client_, status);
     cancelHandle_ = handle_;
+    aborted_ = false;
     readDatabaseInfo();
     if (AfterConnect)
         AfterConnect(*this);
@@ -81,18 +82,20 @@ void Database::Open() {
 
 // Only informative: statements are always prepared with the client dialect 1.
 void Database::readDatabaseInfo() {
-    const char items[] = {isc_info_db_sql_dialect, isc_info_ods_version, isc_info_end};
+    const char items[] = {isc_info_db_sql_dialect, isc_info_ods_version, isc_info_attachment_id,
+                          isc_info_end};
     char answer[64] = {};
     ISC_STATUS_ARRAY status;
     if (client_.database_info(status, &handle_, sizeof items, items, sizeof answer, answer))
         RaiseStatus(status);
     const QByteArrayView info(answer, sizeof answer);
-    const auto number = [&](char item, int absent) {
+    const auto number = [&](char item, qint64 absent) {
         const auto value = FindInfoItem(info, item);
-        return static_cast<int>(value ? InfoNumber(*value).value_or(absent) : absent);
+        return value ? InfoNumber(*value).value_or(absent) : absent;
     };
-    dbDialect_ = number(isc_info_db_sql_dialect, 1); // servers that predate dialects omit it
-    odsMajor_ = number(isc_info_ods_version, 0);
+    dbDialect_ = static_cast<int>(number(isc_info_db_sql_dialect, 1)); // older servers omit it
+    odsMajor_ = static_cast<int>(number(isc_info_ods_version, 0));
+    attachmentId_ = number(isc_info_attachment_id, 0);
 }
 
 void Database::Close() {
@@ -136,6 +139,10 @@ int Database::OdsMajorVersion() const {
     return odsMajor_;
 }
 
+qint64 Database::AttachmentId() const {
+    return attachmentId_;
+}
+
 QByteArray Database::BuildParameterBlock(const QStringList& params) {
     QByteArray block(1, char(isc_dpb_version1));
     for (const QString& line : params) {
@@ -154,6 +161,12 @@ QByteArray Database::BuildParameterBlock(const QStringList& params) {
             if (!ok)
                 throw invalidParameter(line);
             appendInteger(block, isc_dpb_sql_dialect, dialect);
+        } else if (name == u"connect_timeout") {
+            bool ok = false;
+            const int seconds = value.trimmed().toInt(&ok);
+            if (!ok || seconds <= 0)
+                throw invalidParameter(line);
+            appendInteger(block, isc_dpb_connect_timeout, seconds);
         } else {
             throw invalidParameter(line);
         }
@@ -171,9 +184,22 @@ const QByteArray& Database::ParameterBlock() const {
 
 void Database::RaiseStatus(const ISC_STATUS* status) {
     ServerError error = ServerError::FromStatus(client_, status);
-    if (lostConnection(error))
+    if (closeIfLost(error))
         forceClose();
     throw error;
+}
+
+void Database::RaiseCommitStatus(const ISC_STATUS* status) {
+    ServerError error = ServerError::FromStatus(client_, status);
+    if (!closeIfLost(error))
+        throw error;
+    forceClose();
+    throw CommitInDoubt(std::move(error));
+}
+
+// After an abort every failure is the dropped connection's, whatever the code says.
+bool Database::closeIfLost(const ServerError& error) const {
+    return aborted_ || lostConnection(error);
 }
 
 void Database::CheckActive() const {
@@ -185,6 +211,8 @@ void Database::CancelOperation(Cancel how) {
     isc_db_handle handle = cancelHandle_;
     if (handle == 0)
         return;
+    if (how == Cancel::Abort)
+        aborted_ = true;
     ISC_STATUS_ARRAY status;
     client_.cancel_operation(status, &handle,
                              how == Cancel::Raise ? fb_cancel_raise : fb_cancel_abort);

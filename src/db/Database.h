@@ -13,6 +13,7 @@ namespace db {
 
 class Transaction;
 class Dataset;
+class ServerError;
 
 // One connection to a Firebird database (IBD). The client dialect is always 1.
 class Database {
@@ -38,13 +39,19 @@ public:
     int DBSQLDialect() const;
     int OdsMajorVersion() const;
 
-    // The version-1 parameter block the lines give; only user_name, password and sql_dialect.
+    // The server's number for this attachment, as its monitoring tables show it.
+    qint64 AttachmentId() const;
+
+    // The version-1 parameter block the lines give; only user_name, password, sql_dialect and
+    // connect_timeout (seconds).
     static QByteArray BuildParameterBlock(const QStringList& params);
     const QByteArray& ParameterBlock() const;
 
     // Raises the status vector as a ServerError. On a lost connection (isc_lost_db_connection,
     // isc_net_read_err, isc_net_write_err) the connection is force-closed first.
     [[noreturn]] void RaiseStatus(const ISC_STATUS* status);
+    // The same for a failed commit, except that a lost connection raises CommitInDoubt.
+    [[noreturn]] void RaiseCommitStatus(const ISC_STATUS* status);
     // Raises "Cannot perform operation -- DB is not open" when not connected.
     void CheckActive() const;
 
@@ -67,6 +74,7 @@ private:
     // Ends everything on the connection ignoring errors: for a lost connection and destruction.
     void forceClose();
     void readDatabaseInfo();
+    bool closeIfLost(const ServerError& error) const;
 
     Client& client_;
     isc_db_handle handle_ = 0;
@@ -74,6 +82,9 @@ private:
     QByteArray parameterBlock_;
     int dbDialect_ = 0;
     int odsMajor_ = 0;
+    qint64 attachmentId_ = 0;
+    std::atomic<bool> aborted_ =
+        false; // dropped by CancelOperation: every failure is a lost connection
     bool forceClosing_ = false;
     std::vector<Transaction*> transactions_;
     std::vector<Dataset*> datasets_;

@@ -35,4 +35,11 @@ private:
     std::vector<long> gdsCodes_;
 };
 
+// A commit whose request may have reached the server before the connection was lost or dropped:
+// whether it took effect is unknown on this side. Carries the lost connection's error.
+class CommitInDoubt : public ServerError {
+public:
+    explicit CommitInDoubt(ServerError lost) : ServerError(std::move(lost)) {}
+};
+
 } // namespace db

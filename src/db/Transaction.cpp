@@ -32,27 +32,27 @@ void Transaction::StartTransaction() {
 }
 
 void Transaction::CommitRetaining() {
-    end(database_.client().commit_retaining);
+    end(database_.client().commit_retaining, &Database::RaiseCommitStatus);
 }
 
 void Transaction::RollbackRetaining() {
-    end(database_.client().rollback_retaining);
+    end(database_.client().rollback_retaining, &Database::RaiseStatus);
 }
 
 void Transaction::Commit() {
-    end(database_.client().commit_transaction);
+    end(database_.client().commit_transaction, &Database::RaiseCommitStatus);
 }
 
 void Transaction::Rollback() {
-    end(database_.client().rollback_transaction);
+    end(database_.client().rollback_transaction, &Database::RaiseStatus);
 }
 
-void Transaction::end(Ending ending) {
+void Transaction::end(Ending ending, Raise raise) {
     if (!Active())
         throw Error("Transaction is not active");
     ISC_STATUS_ARRAY status;
     if (ending(status, &handle_))
-        database_.RaiseStatus(status);
+        (database_.*raise)(status);
 }
 
 void Transaction::EndSilently() {

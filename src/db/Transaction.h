@@ -22,7 +22,8 @@ public:
     bool Active() const;
     // "Transaction is active" / "Cannot perform operation -- DB is not open". Never connects.
     void StartTransaction();
-    // Both keep the transaction active; "Transaction is not active" when it is not.
+    // Both keep the transaction active; "Transaction is not active" when it is not. A commit
+    // that fails on a lost connection raises CommitInDoubt: the server may have done it.
     void CommitRetaining();
     void RollbackRetaining();
     void Commit();
@@ -36,7 +37,8 @@ public:
 
 private:
     using Ending = ISC_STATUS (*)(ISC_STATUS*, isc_tr_handle*);
-    void end(Ending ending);
+    using Raise = void (Database::*)(const ISC_STATUS*);
+    void end(Ending ending, Raise raise);
 
     Database& database_;
     const QByteArray parameterBlock_;

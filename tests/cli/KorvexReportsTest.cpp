@@ -1,6 +1,9 @@
 // korvex-reports as an administrator runs it: a process against scratch databases on the real
 // server, its files read back byte for byte and its database work over a second connection.
 
+#include "db/Database.h"
+#include "db/Statement.h"
+#include "db/Transaction.h"
 #include "platform/Files.h"
 #include "support/AppFixture.h"
 
@@ -13,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -369,6 +373,55 @@ TEST_F(KorvexReportsTest, TheLoginComesFromOptionsOrEnvironmentAndNoPasswordIsEv
         << run.errors.toStdString();
     EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
     expectNoPassword(run);
+}
+
+// The server dies while the commit waits in it: nobody can tell whether it went through, and
+// that outranks a plain failure elsewhere.
+TEST_F(KorvexReportsTest, ACommitLostWithTheServerIsInDoubtAndExitsWithThree) {
+    fbtest::ServerInstance server;
+    fbtest::ScratchDatabase dying{1, server.port()}, refusing;
+    for (fbtest::ScratchDatabase* database : {&dying, &refusing})
+        apptest::CreateReports(*database);
+    refusing.execute("create exception REFUSED 'layouts are frozen'");
+    refusing.execute("create trigger FREEZE for REPORTS before update as begin "
+                     "exception REFUSED; end");
+    // The commit of a change to REPORTS waits for a row the test holds.
+    dying.execute("create table GATE (N integer)");
+    dying.execute("create table ARRIVED (N integer)");
+    dying.execute("insert into GATE values (0)");
+    dying.execute("create trigger CHANGED for REPORTS after update as begin "
+                  "rdb$set_context('USER_TRANSACTION', 'CHANGED', '1'); end");
+    dying.execute("create trigger HOLD on transaction commit as begin "
+                  "if (rdb$get_context('USER_TRANSACTION', 'CHANGED') = '1') then begin "
+                  "in autonomous transaction do insert into ARRIVED values (1); "
+                  "update GATE set N = N + 1; end end");
+    db::Client client;
+    db::Database holder(client);
+    holder.DatabaseName = dying.target();
+    holder.Params = QStringList{"user_name=SYSDBA", "password=tallowfen"};
+    holder.Open();
+    db::Transaction holding(holder);
+    holding.StartTransaction();
+    db::Statement hold(holder, holding);
+    hold.Prepare("update GATE set N = N + 1");
+    hold.Execute();
+
+    QProcess process;
+    process.setWorkingDirectory(folder.path());
+    process.start(KORVEX_REPORTS_BINARY, {"replace", "VATDEC", File("vatdec.fr3", "v2"), "-d",
+                                          dying.target(), "-d", refusing.target()});
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return dying.queryValue("select count(*) from ARRIVED") != "0"; }, 60000));
+    server.kill();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 3);
+    const QStringList lines =
+        QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines[0].startsWith(dying.target() + ": IN DOUBT VATDEC"))
+        << lines[0].toStdString();
+    EXPECT_EQ(lines[2], "2 database(s): 0 replaced, 0 unchanged, 1 failed, 1 in doubt");
+    EXPECT_TRUE(process.readAllStandardError().contains("may or may not be stored"));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "core/ReportCommands.h"
 #include "datamodule/Data.h"
 #include "support/AppFixture.h"
+#include "support/FaultClient.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -34,7 +35,8 @@ core::ContentDigest DigestOf(const QByteArray& bytes) {
 
 class ReplacementTest : public testing::Test {
 protected:
-    ReplacementTest() {
+    explicit ReplacementTest(const char* clientLibrary = db::Client::DefaultLibrary)
+        : dm(clientLibrary) {
         apptest::CreateReports(scratch);
         dm.UseTarget(scratch.target());
         dm.OpenReportList();
@@ -166,6 +168,15 @@ TEST_F(ReplacementTest, ADryRunOnlyBacksUpAndIdenticalContentChangesNothing) {
     EXPECT_EQ(Stored("VATDEC"), "new");
 }
 
+// A cancel that comes before the work begins must not be lost to it.
+TEST_F(ReplacementTest, ACancelBeforeTheReplacementStopsIt) {
+    replacer.Cancel();
+    const Outcome outcome = Replace("INVOICE", File("new.fr3", "new"));
+    EXPECT_EQ(outcome.result, Result::Failed);
+    EXPECT_TRUE(Backups().isEmpty());
+    ExpectNothingStoredChanged();
+}
+
 class CancelTest : public ReplacementTest, public testing::WithParamInterface<Phase> {};
 
 // Cancelled as a phase starts, the replacement fails like a refused post: the row keeps its
@@ -195,5 +206,40 @@ INSTANTIATE_TEST_SUITE_P(EveryPhase, CancelTest,
                          [](const testing::TestParamInfo<Phase>& phase) {
                              return "Phase" + std::to_string(int(phase.param));
                          });
+
+// Failures of the client library itself, from the fault client.
+class FaultyClientReplacementTest : public ReplacementTest {
+protected:
+    FaultyClientReplacementTest() : ReplacementTest(testbed::FaultClient::Path()) {}
+
+    testbed::FaultClient faults;
+};
+
+// One byte changed on the way back, same size: the read-back must see it before the commit.
+TEST_F(FaultyClientReplacementTest, AReadBackOfOtherBytesFailsBeforeTheCommit) {
+    replacer.OnProgress = [&](const core::Progress& progress) {
+        if (progress.phase == Phase::SendingNew && progress.done == 0)
+            faults.corrupt("isc_get_segment", faults.calls("isc_get_segment") + 1);
+    };
+    const Outcome outcome = Replace("INVOICE", File("new.fr3", testbed::RandomBytes(40000)),
+                                    Options(false, true, false));
+    EXPECT_EQ(outcome.result, Result::Failed);
+    EXPECT_TRUE(outcome.text.startsWith("The server returned other bytes"))
+        << outcome.text.toStdString();
+    ExpectNothingStoredChanged();
+}
+
+// Rolling back retaining fails and leaves the transaction active: the refused update must still
+// go, or the next commit stores it.
+TEST_F(FaultyClientReplacementTest, AFailedRollbackRetainingStillDropsTheRefusedUpdate) {
+    constexpr long SynchronizationError = 335544364;
+    faults.fail("isc_commit_retaining", 1, SynchronizationError);
+    faults.fail("isc_rollback_retaining", 1, SynchronizationError);
+    EXPECT_EQ(Replace("INVOICE", File("refused.fr3", "refused")).result, Result::Failed);
+    EXPECT_EQ(faults.calls("isc_rollback_retaining"), 1);
+    EXPECT_EQ(Replace("VATDEC", File("next.fr3", "next")).result, Result::Replaced);
+    EXPECT_EQ(Stored("INVOICE"), SampleLayout("INVOICE"));
+    EXPECT_EQ(Stored("VATDEC"), "next");
+}
 
 } // namespace

@@ -1,8 +1,8 @@
 // A client library for tests: it exports every entry point the database layer loads, forwards
 // each call to the real libfbclient.so.2, counts the calls, and fails the ones it is told to with
-// a status vector of one error code. The real server cannot be made to fail a BLOB segment or a
-// rollback; this can. Controlled through the korvex_fault_* functions
-// (tests/support/FaultClient.h).
+// a status vector of one error code, or flips a byte of what a segment read returns. The real
+// server cannot be made to fail a BLOB segment or a rollback, nor to return other bytes; this can.
+// Controlled through the korvex_fault_* functions (tests/support/FaultClient.h).
 
 #include <cstdarg>
 #include <dlfcn.h>
@@ -23,6 +23,7 @@ struct State {
     std::mutex mutex;
     std::map<std::string, int> calls;
     std::map<std::string, Fault> faults;
+    std::map<std::string, int> corruptions; // the call whose returned bytes get flipped
 };
 
 State& state() {
@@ -37,6 +38,13 @@ ISC_STATUS Injected(const char* function) {
     const int call = ++s.calls[function];
     const auto fault = s.faults.find(function);
     return fault != s.faults.end() && fault->second.call == call ? fault->second.code : 0;
+}
+
+bool CorruptsLastCall(const char* function) {
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    const auto corruption = s.corruptions.find(function);
+    return corruption != s.corruptions.end() && corruption->second == s.calls[function];
 }
 
 ISC_STATUS Refuse(ISC_STATUS* status, ISC_STATUS code) {
@@ -74,12 +82,19 @@ void korvex_fault_reset() {
     const std::lock_guard lock(s.mutex);
     s.calls.clear();
     s.faults.clear();
+    s.corruptions.clear();
 }
 
 void korvex_fault_fail(const char* function, int call, long code) {
     State& s = state();
     const std::lock_guard lock(s.mutex);
     s.faults[function] = Fault{call, code};
+}
+
+void korvex_fault_corrupt(const char* function, int call) {
+    State& s = state();
+    const std::lock_guard lock(s.mutex);
+    s.corruptions[function] = call;
 }
 
 int korvex_fault_calls(const char* function) {
@@ -211,8 +226,12 @@ ISC_STATUS isc_blob_info(ISC_STATUS* status, isc_blob_handle* blob, short itemsL
 
 ISC_STATUS isc_get_segment(ISC_STATUS* status, isc_blob_handle* blob, unsigned short* length,
                            unsigned short bufferLength, ISC_SCHAR* buffer) {
-    return Forward<decltype(&isc_get_segment)>("isc_get_segment", status, blob, length,
-                                               bufferLength, buffer);
+    const ISC_STATUS result = Forward<decltype(&isc_get_segment)>("isc_get_segment", status, blob,
+                                                                  length, bufferLength, buffer);
+    if ((result == 0 || result == isc_segment) && *length > 0 &&
+        CorruptsLastCall("isc_get_segment"))
+        buffer[0] = static_cast<ISC_SCHAR>(buffer[0] ^ 0x01);
+    return result;
 }
 
 ISC_STATUS isc_put_segment(ISC_STATUS* status, isc_blob_handle* blob, unsigned short length,

@@ -33,6 +33,10 @@ void FaultClient::fail(const char* function, int call, long code) {
     entry<void (*)(const char*, int, long)>("korvex_fault_fail")(function, call, code);
 }
 
+void FaultClient::corrupt(const char* function, int call) {
+    entry<void (*)(const char*, int)>("korvex_fault_corrupt")(function, call);
+}
+
 int FaultClient::calls(const char* function) const {
     return entry<int (*)(const char*)>("korvex_fault_calls")(function);
 }

@@ -27,6 +27,9 @@ public:
     // The call-th call of the entry point, counted from the last reset, fails with this error
     // code and reaches nothing.
     void fail(const char* function, int call, long code);
+    // The call-th call of the entry point (only isc_get_segment) returns its bytes with the first
+    // one flipped.
+    void corrupt(const char* function, int call);
     // Calls of the entry point since the last reset.
     int calls(const char* function) const;
     // Forgets counts and faults.

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "Digest.h"
+
+#include <QString>
+
+namespace db {
+class Database;
+}
+
+namespace core {
+
+// What the layout's row holds now, seen through a new attachment on the connection's target and
+// login once the connection's own attachment has gone from the server: by then a commit it sent
+// has either taken effect or never will. Raises when that cannot be seen within seconds.
+ContentDigest StoredAfterLostConnection(const db::Database& lost, const QString& reportId);
+
+} // namespace core
