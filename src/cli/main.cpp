@@ -3,6 +3,7 @@
 
 #include "Rollout.h"
 #include "core/CommandLine.h"
+#include "platform/Termination.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -34,7 +35,8 @@ const QString Description = QStringLiteral(
     "Login: --user, else ISC_USER, else sysdba; --password-file, else ISC_PASSWORD, else the "
     "tool's own.\n"
     "Exit status: 0 done on every database, 1 failed on at least one (nothing stored changed "
-    "there), 2 usage error.");
+    "there), 2 usage error, 4 interrupted: SIGTERM, SIGINT or SIGHUP stopped the work in flight "
+    "as --timeout does and no further database started.");
 
 struct Options {
     QCommandLineOption database{{QStringLiteral("d"), QStringLiteral("database")},
@@ -61,9 +63,21 @@ struct Options {
                               QStringLiteral("replace, restore: write the backup, then roll "
                                              "back; nothing stored changes.")};
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("list: print JSON.")};
+    QCommandLineOption connectTimeout{QStringLiteral("connect-timeout"),
+                                      QStringLiteral("Give up a connect that the server has not "
+                                                     "answered in this many seconds. Default: "
+                                                     "15."),
+                                      QStringLiteral("seconds"), QStringLiteral("15")};
+    QCommandLineOption timeout{QStringLiteral("timeout"),
+                               QStringLiteral("Stop the work on a database that has not ended in "
+                                              "this many seconds, connect included; it fails "
+                                              "there, nothing stored changes, and the next "
+                                              "database starts. Default: 0, no limit."),
+                               QStringLiteral("seconds"), QStringLiteral("0")};
 
     void addTo(QCommandLineParser& parser) {
-        parser.addOptions({database, targets, user, passwordFile, backupDir, dryRun, json});
+        parser.addOptions({database, targets, user, passwordFile, backupDir, dryRun, json,
+                           connectTimeout, timeout});
     }
 };
 
@@ -93,6 +107,16 @@ QStringList TargetsIn(const QString& path) {
             targets << line;
     }
     return targets;
+}
+
+int SecondsFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest) {
+    bool ok = false;
+    const int seconds = parser.value(option).toInt(&ok);
+    if (!ok || seconds < fewest)
+        throw UsageProblem{QStringLiteral("--%1 takes a whole number of seconds from %2")
+                               .arg(option.names().constFirst())
+                               .arg(fewest)};
+    return seconds;
 }
 
 cli::Login LoginFrom(const QCommandLineParser& parser, const Options& options) {
@@ -143,6 +167,8 @@ cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& 
     invocation.backupDirectory = parser.value(options.backupDir);
     invocation.dryRun = parser.isSet(options.dryRun);
     invocation.json = parser.isSet(options.json);
+    invocation.connectTimeout = SecondsFrom(parser, options.connectTimeout, 1);
+    invocation.targetTimeout = SecondsFrom(parser, options.timeout, 0);
     CheckCommand(invocation);
     invocation.login = LoginFrom(parser, options);
     return invocation;
@@ -151,6 +177,8 @@ cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before any thread exists, so that all of them inherit it; cli::Run takes them.
+    platform::HoldTerminationSignals();
     const QCoreApplication application(argc, argv);
     QCommandLineParser parser;
     parser.setApplicationDescription(Description);

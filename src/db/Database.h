@@ -23,7 +23,7 @@ public:
     Database& operator=(const Database&) = delete;
 
     QString DatabaseName;
-    QStringList Params; // "name=value" lines: user_name, password, sql_dialect
+    QStringList Params; // "name=value" lines: user_name, password, sql_dialect, connect_timeout
     std::function<void(Database&)> BeforeConnect;
     std::function<void(Database&)> AfterConnect; // only after a successful attach
 
@@ -38,7 +38,8 @@ public:
     int DBSQLDialect() const;
     int OdsMajorVersion() const;
 
-    // The version-1 parameter block the lines give; only user_name, password and sql_dialect.
+    // The version-1 parameter block the lines give; only user_name, password, sql_dialect and
+    // connect_timeout (seconds).
     static QByteArray BuildParameterBlock(const QStringList& params);
     const QByteArray& ParameterBlock() const;
 

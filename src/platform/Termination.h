@@ -14,6 +14,15 @@ namespace platform {
 // TerminationRequests exists, which then takes the ones held.
 void HoldTerminationSignals();
 
+// For a program without an event loop: waits up to timeoutMs for a held termination signal and
+// takes it, returning its number, or 0 when none came. The signals stay held in every thread, so
+// no handler runs for them, the client library's neither.
+int TakeTerminationSignal(int timeoutMs);
+
+// Shuts down every socket of this process, so that a call waiting on the network fails at once:
+// the last resort for a connect, which the client library offers no way to cancel.
+void ShutDownSockets();
+
 // Turns SIGTERM, SIGINT and SIGHUP (a session logging out, Ctrl+C in a terminal) into a call on
 // the event loop, so the program ends through its ordinary shutdown. The client library installs
 // handlers of its own for these that tear it down from another thread while the program still
