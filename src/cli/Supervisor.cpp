@@ -1,7 +1,5 @@
 #include "Supervisor.h"
 
-#include "platform/Termination.h"
-
 #include <cstring>
 
 namespace cli {
@@ -60,7 +58,7 @@ void Supervisor::step(int signal) {
         if (now - raisedAt_ >= AbortAfter) {
             aborted_ = true;
             stop(db::Database::Cancel::Abort);
-            platform::ShutDownSockets();
+            sockets_->shutDown();
         }
         return;
     }
@@ -83,6 +81,7 @@ Supervisor::Target::Target(Supervisor& supervisor) : supervisor_(supervisor) {
     const std::lock_guard lock(supervisor_.mutex_);
     supervisor_.inTarget_ = true;
     supervisor_.started_ = Clock::now();
+    supervisor_.sockets_.emplace();
     supervisor_.stopReason_.reset();
     supervisor_.aborted_ = false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "db/Database.h"
+#include "platform/Termination.h"
 
 #include <QString>
 #include <chrono>
@@ -17,8 +18,8 @@ QString SignalName(int signal);
 
 // Stops the work on one database when its deadline passes or a termination signal comes: first
 // asks the server to fail the call in flight, then, when the work has not ended a few seconds
-// later, drops the connection and shuts its sockets. From a thread of its own, which takes the
-// termination signals that platform::HoldTerminationSignals holds.
+// later, drops the connection and shuts the sockets opened since the work began. From a thread of
+// its own, which takes the termination signals that platform::HoldTerminationSignals holds.
 class Supervisor {
 public:
     using Stop = std::function<void(db::Database::Cancel how)>;
@@ -73,6 +74,7 @@ private:
     std::optional<int> signal_;
     bool inTarget_ = false;
     Clock::time_point started_;
+    std::optional<platform::LaterSockets> sockets_; // the target's connection
     std::optional<QString> stopReason_;
     Clock::time_point raisedAt_;
     bool aborted_ = false;

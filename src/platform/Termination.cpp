@@ -1,6 +1,7 @@
 #include "Termination.h"
 
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -64,18 +65,33 @@ int TakeTerminationSignal(int timeoutMs) {
     return signal > 0 ? signal : 0;
 }
 
-void ShutDownSockets() {
+// Calls use(fd, status) for each socket open in this process.
+template <typename Use> void ForEachSocket(Use use) {
     const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir("/proc/self/fd"), ::closedir);
     if (!folder)
         return;
     while (const dirent* entry = ::readdir(folder.get())) {
         char* end = nullptr;
-        const long fd = std::strtol(entry->d_name, &end, 10);
+        const int fd = static_cast<int>(std::strtol(entry->d_name, &end, 10));
         struct stat status = {};
-        if (*end == '\0' && end != entry->d_name && ::fstat(static_cast<int>(fd), &status) == 0 &&
+        if (*end == '\0' && end != entry->d_name && ::fstat(fd, &status) == 0 &&
             S_ISSOCK(status.st_mode))
-            ::shutdown(static_cast<int>(fd), SHUT_RDWR);
+            use(fd, status);
     }
+}
+
+LaterSockets::LaterSockets() {
+    ForEachSocket([this](int, const struct stat& status) {
+        earlier_.emplace_back(status.st_dev, status.st_ino);
+    });
+}
+
+void LaterSockets::shutDown() const {
+    ForEachSocket([this](int fd, const struct stat& status) {
+        if (std::find(earlier_.begin(), earlier_.end(), std::pair(status.st_dev, status.st_ino)) ==
+            earlier_.end())
+            ::shutdown(fd, SHUT_RDWR);
+    });
 }
 
 TerminationRequests::TerminationRequests(std::function<void()> onRequest)
