@@ -1,5 +1,6 @@
 #include "Rollout.h"
 
+#include "Supervisor.h"
 #include "core/Replacement.h"
 #include "datamodule/Data.h"
 #include "platform/BackupName.h"
@@ -22,8 +23,10 @@ namespace {
 // Transfers smaller than this end before a progress line would be read.
 constexpr qint64 ProgressThreshold = 4 << 20;
 
+// Flushed at once: standard output may be a log file that must keep every line done so far.
 void Print(std::FILE* stream, const QString& line) {
     std::fputs(qUtf8Printable(line + u'\n'), stream);
+    std::fflush(stream);
 }
 
 // The database's message lines end in CR LF; a log wants plain line ends.
@@ -65,12 +68,11 @@ private:
 };
 
 // The data module on one database, its report list open.
-std::unique_ptr<TDM> Open(const QString& target, const Login& login) {
-    auto dm = std::make_unique<TDM>();
-    dm->UseTarget(target);
-    dm->UseLogin(login.user, login.password);
-    dm->OpenReportList();
-    return dm;
+void Open(TDM& dm, const QString& target, const Invocation& invocation) {
+    dm.UseTarget(target);
+    dm.UseLogin(invocation.login.user, invocation.login.password);
+    dm.UseConnectTimeout(invocation.connectTimeout);
+    dm.OpenReportList();
 }
 
 // The newest backup of the report in the folder, by the time in its name, then its number.
@@ -123,17 +125,21 @@ QString Escaped(const QString& text) {
 // What one command does on one database; false when it failed there.
 class Command {
 public:
-    explicit Command(const Invocation& invocation) : invocation_(invocation) {}
+    Command(const Invocation& invocation, Supervisor& supervisor)
+        : invocation_(invocation), supervisor_(supervisor) {}
     virtual ~Command() = default;
     virtual bool Run(const QString& target, TDM& dm) = 0;
     // When the command could not be done on the database.
-    virtual void Failed(const QString& target, const QString& text) { PrintError(target, text); }
+    virtual void Failed(const QString& target, const QString& text) {
+        PrintError(target, supervisor_.failureText(text));
+    }
     // After the last database.
     virtual void Finish(int /*databases*/, int /*failed*/) {}
     virtual int ExitCode(int failed) const { return failed == 0 ? 0 : 1; }
 
 protected:
     const Invocation& invocation_;
+    Supervisor& supervisor_;
 };
 
 class ListCommand final : public Command {
@@ -235,6 +241,9 @@ public:
         const QString& reportId = invocation_.args[0];
         const QString file = templateFile();
         core::Replacer replacer(dm);
+        const Supervisor::Stopper stopper(supervisor_, [&](db::Database::Cancel how) {
+            how == db::Database::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
+        });
         TerminalProgress progress;
         replacer.OnProgress = [&](const core::Progress& step) {
             progress(step);
@@ -317,12 +326,18 @@ private:
     std::map<core::Outcome::Result, int> counts_;
 };
 
-std::unique_ptr<Command> MakeCommand(const Invocation& invocation) {
+std::unique_ptr<Command> MakeCommand(const Invocation& invocation, Supervisor& supervisor) {
     if (invocation.command == u"list")
-        return std::make_unique<ListCommand>(invocation);
+        return std::make_unique<ListCommand>(invocation, supervisor);
     if (invocation.command == u"export")
-        return std::make_unique<ExportCommand>(invocation);
-    return std::make_unique<ReplaceCommand>(invocation);
+        return std::make_unique<ExportCommand>(invocation, supervisor);
+    return std::make_unique<ReplaceCommand>(invocation, supervisor);
+}
+
+void SayInterrupted(int signal, qsizetype notStarted) {
+    Print(stderr, QStringLiteral("korvex-reports: interrupted by %1; %2 database(s) not started")
+                      .arg(SignalName(signal))
+                      .arg(notStarted));
 }
 
 } // namespace
@@ -331,19 +346,32 @@ int Run(const Invocation& invocation) {
     const QStringList targets = invocation.targets.isEmpty()
                                     ? QStringList{platform::DefaultConnectionTarget()}
                                     : invocation.targets;
-    const std::unique_ptr<Command> command = MakeCommand(invocation);
+    Supervisor supervisor(invocation.targetTimeout);
+    const std::unique_ptr<Command> command = MakeCommand(invocation, supervisor);
+    int started = 0;
     int failed = 0;
     for (const QString& target : targets) {
+        if (supervisor.interruption())
+            break;
+        ++started;
+        const Supervisor::Target work(supervisor);
         bool done = false;
         try {
-            const std::unique_ptr<TDM> dm = Open(target, invocation.login);
-            done = command->Run(target, *dm);
+            TDM dm;
+            const Supervisor::Stopper stopper(
+                supervisor, [&dm](db::Database::Cancel how) { dm.IBD.CancelOperation(how); });
+            Open(dm, target, invocation);
+            done = command->Run(target, dm);
         } catch (const std::exception& error) {
             command->Failed(target, QString::fromUtf8(error.what()));
         }
         failed += done ? 0 : 1;
     }
-    command->Finish(static_cast<int>(targets.size()), failed);
+    command->Finish(started, failed);
+    if (const std::optional<int> signal = supervisor.interruption()) {
+        SayInterrupted(*signal, targets.size() - started);
+        return Interrupted;
+    }
     return command->ExitCode(failed);
 }
 

@@ -5,6 +5,7 @@
 #include "core/CommandLine.h"
 #include "platform/BackupName.h"
 #include "platform/Files.h"
+#include "platform/Termination.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -37,7 +38,9 @@ const QString Description = QStringLiteral(
     "Login: --user, else ISC_USER, else sysdba; --password-file, else ISC_PASSWORD, else the "
     "tool's own.\n"
     "Exit status: 0 done on every database, 1 failed on at least one (nothing stored changed "
-    "there), 2 usage error, 3 a commit in doubt on at least one (check that layout).");
+    "there), 2 usage error, 3 a commit in doubt on at least one (check that layout), 4 "
+    "interrupted: SIGTERM, SIGINT or SIGHUP stopped the work in flight as --timeout does and no "
+    "further database started.");
 
 struct Options {
     QCommandLineOption database{{QStringLiteral("d"), QStringLiteral("database")},
@@ -64,9 +67,21 @@ struct Options {
                               QStringLiteral("replace, restore: write the backup, then roll "
                                              "back; nothing stored changes.")};
     QCommandLineOption json{QStringLiteral("json"), QStringLiteral("list: print JSON.")};
+    QCommandLineOption connectTimeout{QStringLiteral("connect-timeout"),
+                                      QStringLiteral("Give up a connect that the server has not "
+                                                     "answered in this many seconds. Default: "
+                                                     "15."),
+                                      QStringLiteral("seconds"), QStringLiteral("15")};
+    QCommandLineOption timeout{QStringLiteral("timeout"),
+                               QStringLiteral("Stop the work on a database that has not ended in "
+                                              "this many seconds, connect included; it fails "
+                                              "there, nothing stored changes, and the next "
+                                              "database starts. Default: 0, no limit."),
+                               QStringLiteral("seconds"), QStringLiteral("0")};
 
     void addTo(QCommandLineParser& parser) {
-        parser.addOptions({database, targets, user, passwordFile, backupDir, dryRun, json});
+        parser.addOptions({database, targets, user, passwordFile, backupDir, dryRun, json,
+                           connectTimeout, timeout});
     }
 };
 
@@ -99,6 +114,16 @@ QStringList TargetsIn(const QString& path) {
     if (targets.isEmpty())
         throw UsageProblem{QStringLiteral("the targets file %1 names no database").arg(path)};
     return targets;
+}
+
+int SecondsFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest) {
+    bool ok = false;
+    const int seconds = parser.value(option).toInt(&ok);
+    if (!ok || seconds < fewest)
+        throw UsageProblem{QStringLiteral("--%1 takes a whole number of seconds from %2")
+                               .arg(option.names().constFirst())
+                               .arg(fewest)};
+    return seconds;
 }
 
 cli::Login LoginFrom(const QCommandLineParser& parser, const Options& options) {
@@ -174,6 +199,8 @@ cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& 
     invocation.backupDirectory = parser.value(options.backupDir);
     invocation.dryRun = parser.isSet(options.dryRun);
     invocation.json = parser.isSet(options.json);
+    invocation.connectTimeout = SecondsFrom(parser, options.connectTimeout, 1);
+    invocation.targetTimeout = SecondsFrom(parser, options.timeout, 0);
     CheckCommand(invocation);
     invocation.login = LoginFrom(parser, options);
     return invocation;
@@ -182,6 +209,8 @@ cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Before any thread exists, so that all of them inherit it; cli::Run takes them.
+    platform::HoldTerminationSignals();
     const QCoreApplication application(argc, argv);
     platform::UseUtf8CharacterType();
     QCommandLineParser parser;

@@ -76,6 +76,10 @@ void TDM::UseLogin(const std::optional<QString>& user, const std::optional<QStri
     replace(QStringLiteral("password"), password);
 }
 
+void TDM::UseConnectTimeout(int seconds) {
+    IBD.Params << QStringLiteral("connect_timeout=%1").arg(seconds);
+}
+
 void TDM::OpenReportList() {
     IBReports.Close();
     IBReports.Open();

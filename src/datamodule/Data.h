@@ -26,6 +26,9 @@ public:
     // Log in with these, where given, instead of the design-time user name and password. Before
     // the first connect only: the parameter block is built then.
     void UseLogin(const std::optional<QString>& user, const std::optional<QString>& password);
+    // Give up a connect that the server has not answered in this many seconds, instead of the
+    // client library's own limit. Before the first connect only.
+    void UseConnectTimeout(int seconds);
     // Opens the report list afresh, connecting and starting the transaction as needed.
     void OpenReportList();
 

@@ -36,6 +36,14 @@ void appendText(QByteArray& block, char item, const QString& value, const QStrin
     block.append(bytes);
 }
 
+qint32 integerValue(const QString& value, const QString& line) {
+    bool ok = false;
+    const qint32 number = value.trimmed().toInt(&ok);
+    if (!ok)
+        throw invalidParameter(line);
+    return number;
+}
+
 void appendInteger(QByteArray& block, char item, qint32 value) {
     block.append(item);
     block.append(char(4));
@@ -156,15 +164,10 @@ QByteArray Database::BuildParameterBlock(const QStringList& params) {
         } else if (name == u"password") {
             appendText(block, isc_dpb_password, value, line);
         } else if (name == u"sql_dialect") {
-            bool ok = false;
-            const int dialect = value.trimmed().toInt(&ok);
-            if (!ok)
-                throw invalidParameter(line);
-            appendInteger(block, isc_dpb_sql_dialect, dialect);
+            appendInteger(block, isc_dpb_sql_dialect, integerValue(value, line));
         } else if (name == u"connect_timeout") {
-            bool ok = false;
-            const int seconds = value.trimmed().toInt(&ok);
-            if (!ok || seconds <= 0)
+            const qint32 seconds = integerValue(value, line);
+            if (seconds < 0)
                 throw invalidParameter(line);
             appendInteger(block, isc_dpb_connect_timeout, seconds);
         } else {

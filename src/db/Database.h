@@ -24,7 +24,7 @@ public:
     Database& operator=(const Database&) = delete;
 
     QString DatabaseName;
-    QStringList Params; // "name=value" lines: user_name, password, sql_dialect
+    QStringList Params; // "name=value" lines: user_name, password, sql_dialect, connect_timeout
     std::function<void(Database&)> BeforeConnect;
     std::function<void(Database&)> AfterConnect; // only after a successful attach
 

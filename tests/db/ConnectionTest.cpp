@@ -27,9 +27,11 @@ TEST(ParameterBlock, DataModuleLinesGiveTheTabulatedBytes) {
 // UTF-8 whatever the locale, as the closing file-name flag tells the client library.
 TEST(ParameterBlock, TextLengthsCountEncodedBytesAndDialectIsLittleEndian) {
     const QByteArray password = QString("пар").toUtf8();
-    const QByteArray block = db::Database::BuildParameterBlock({"password=пар", "sql_dialect=259"});
-    EXPECT_EQ(block, QByteArray("\x01\x1D", 2) + char(password.size()) + password +
-                         QByteArray("\x3F\x04\x03\x01\x00\x00\x4D\x00", 8));
+    const QByteArray block = db::Database::BuildParameterBlock(
+        {"password=пар", "sql_dialect=259", "connect_timeout=15"});
+    EXPECT_EQ(block,
+              QByteArray("\x01\x1D", 2) + char(password.size()) + password +
+                  QByteArray("\x3F\x04\x03\x01\x00\x00\x39\x04\x0F\x00\x00\x00\x4D\x00", 14));
 }
 
 TEST(ParameterBlock, RefusalsNameTheParameterButNeverItsValue) {
@@ -40,6 +42,7 @@ TEST(ParameterBlock, RefusalsNameTheParameterButNeverItsValue) {
     EXPECT_EQ(refusal("password=" + QString(256, u'x')), prefix + "password");
     EXPECT_EQ(refusal(" User_Name =" + QString(256, u'x')), prefix + "User_Name");
     EXPECT_EQ(refusal("sql_dialect=one"), prefix + "sql_dialect");
+    EXPECT_EQ(refusal("connect_timeout=-1"), prefix + "connect_timeout");
     EXPECT_EQ(refusal("role=secret"), prefix + "role");
     EXPECT_EQ(refusal("password"), prefix + "password");
 }

@@ -25,9 +25,10 @@ void CheckBlock(const QByteArray& block, const QStringList& lines) {
         Require(pos + 2 <= end, "a cluster has its item and length");
         const char item = block[pos];
         const qsizetype length = static_cast<unsigned char>(block[pos + 1]);
-        Require(item == isc_dpb_user_name || item == isc_dpb_password ||
-                    (item == isc_dpb_sql_dialect && length == 4),
-                "only the user, the password and a 4-byte dialect");
+        Require(
+            item == isc_dpb_user_name || item == isc_dpb_password ||
+                ((item == isc_dpb_sql_dialect || item == isc_dpb_connect_timeout) && length == 4),
+            "only the user, the password, a 4-byte dialect and connect timeout");
         pos += 2 + length;
         ++clusters;
     }

@@ -331,4 +331,12 @@ void ServerInstance::kill() {
     }
 }
 
+StoppedServer::StoppedServer(const ServerInstance& server) : pid_(server.pid()) {
+    ::kill(pid_, SIGSTOP);
+}
+
+StoppedServer::~StoppedServer() {
+    ::kill(pid_, SIGCONT);
+}
+
 } // namespace fbtest

@@ -131,4 +131,17 @@ private:
     int port_;
 };
 
+// The server stopped by SIGSTOP while this lives, as a hung server or host is: connections stay
+// open and nothing answers. SIGCONT at destruction.
+class StoppedServer {
+public:
+    explicit StoppedServer(const ServerInstance& server);
+    ~StoppedServer();
+    StoppedServer(const StoppedServer&) = delete;
+    StoppedServer& operator=(const StoppedServer&) = delete;
+
+private:
+    pid_t pid_;
+};
+
 } // namespace fbtest

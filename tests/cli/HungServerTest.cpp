@@ -1,0 +1,133 @@
+// korvex-reports against a server that stops answering (SIGSTOP) in the middle of a rollout:
+// deadlines and termination signals end the work there, and what was done stays said.
+
+#include "support/AppFixture.h"
+#include "datamodule/Data.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using apptest::SampleLayout;
+
+namespace {
+
+const QByteArray Layout("the new layout");
+
+class HungServerTest : public testing::Test {
+protected:
+    HungServerTest() {
+        for (fbtest::ScratchDatabase* scratch : {&first, &hung, &last})
+            apptest::CreateReports(*scratch);
+        QFile file(chosen);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(Layout) == Layout.size());
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("ISC_USER");
+        environment.remove("ISC_PASSWORD");
+        reports.setProcessEnvironment(environment);
+        reports.setWorkingDirectory(folder.path());
+        reports.setStandardOutputFile(output);
+    }
+    ~HungServerTest() override {
+        if (reports.state() != QProcess::NotRunning) {
+            reports.kill();
+            reports.waitForFinished();
+        }
+    }
+    static fbtest::ServerInstance& server() {
+        static fbtest::ServerInstance instance;
+        return instance;
+    }
+
+    void StartRollout(const QStringList& options) {
+        reports.start(KORVEX_REPORTS_BINARY,
+                      QStringList{"replace", "INVOICE", chosen, "-d", first.target(), "-d",
+                                  hung.target(), "-d", last.target()} +
+                          options);
+        ASSERT_TRUE(reports.waitForStarted());
+    }
+    // The exit status, or -1 when it did not end within the bound (or crashed).
+    int ExitWithin(int ms) {
+        if (!reports.waitForFinished(ms))
+            return -1;
+        return reports.exitStatus() == QProcess::NormalExit ? reports.exitCode() : -1;
+    }
+    QString Output() const {
+        QFile file(output);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    QString Errors() { return QString::fromUtf8(reports.readAllStandardError()); }
+    static std::optional<QByteArray> Stored(fbtest::ScratchDatabase& scratch) {
+        return scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE");
+    }
+
+    fbtest::ScratchDatabase first;
+    fbtest::ScratchDatabase hung{1, server().port()};
+    fbtest::ScratchDatabase last;
+    QTemporaryDir folder;
+    const QString chosen = folder.filePath("new.fr3");
+    const QString output = folder.filePath("out.log");
+    QProcess reports;
+};
+
+// Stopped while the tool's update waits for another user's lock: the cancel gets no answer, so the
+// connection is dropped, and the next database is done.
+TEST_F(HungServerTest, ADeadlineEndsTheWorkOnAStoppedServerAndTheRolloutGoesOn) {
+    TDM other;
+    other.UseTarget(hung.target());
+    other.OpenReportList();
+    ASSERT_TRUE(other.IBReports.Locate("ID", "INVOICE"));
+    other.IBReports.Edit();
+    other.IBReports.CreateContentWriter("DESCR")->write("other", 5);
+    other.IBReports.Post();
+    StartRollout({"--timeout", "5"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hung.running("update REPORTS"); }, 60000));
+    {
+        const fbtest::StoppedServer stopped(server());
+        EXPECT_EQ(ExitWithin(60000), 1);
+    }
+    const QStringList lines = Output().split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << Output().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(first.target() + ": replaced INVOICE"));
+    EXPECT_EQ(lines[1], hung.target() + ": FAILED INVOICE: nothing stored was changed");
+    EXPECT_TRUE(lines[2].startsWith(last.target() + ": replaced INVOICE"));
+    EXPECT_TRUE(Errors().contains(hung.target() + ": timed out after 5 s"));
+    other.IBT.Rollback();
+    EXPECT_EQ(Stored(hung), SampleLayout("INVOICE"));
+    EXPECT_EQ(Stored(last), Layout);
+}
+
+// A connect that the stopped server never answers: the signal ends it too, the process exits
+// through its ordinary path, and the log keeps the line of the database done before.
+TEST_F(HungServerTest, ATerminationSignalEndsARunStuckOnAStoppedServer) {
+    {
+        const fbtest::StoppedServer stopped(server());
+        StartRollout({});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !Output().isEmpty(); }, 60000));
+        QTest::qWait(500); // into the connect to the stopped server
+        ::kill(static_cast<pid_t>(reports.processId()), SIGTERM);
+        EXPECT_EQ(ExitWithin(10000), 4);
+    }
+    EXPECT_TRUE(Output().startsWith(first.target() + ": replaced INVOICE"))
+        << Output().toStdString();
+    const QString errors = Errors();
+    EXPECT_TRUE(errors.contains(hung.target() + ": interrupted by SIGTERM"))
+        << errors.toStdString();
+    EXPECT_TRUE(errors.contains("interrupted by SIGTERM; 1 database(s) not started"));
+    hung.reconnect();
+    EXPECT_EQ(Stored(hung), SampleLayout("INVOICE"));
+    EXPECT_EQ(Stored(last), SampleLayout("INVOICE"));
+}
+
+TEST_F(HungServerTest, AConnectToAStoppedServerEndsByTheConnectTimeout) {
+    const fbtest::StoppedServer stopped(server());
+    reports.start(KORVEX_REPORTS_BINARY, {"list", "-d", hung.target(), "--connect-timeout", "2"});
+    EXPECT_EQ(ExitWithin(10000), 1); // the client library's own limit is 180 s, the default 15 s
+}
+
+} // namespace
