@@ -209,6 +209,7 @@ cli::Invocation InvocationFrom(const QCommandLineParser& parser, const Options& 
 } // namespace
 
 int main(int argc, char* argv[]) {
+    platform::ReportFileSizeLimitAsWriteError();
     // Before any thread exists, so that all of them inherit it; cli::Run takes them.
     platform::HoldTerminationSignals();
     const QCoreApplication application(argc, argv);
