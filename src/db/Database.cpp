@@ -170,6 +170,12 @@ QByteArray Database::BuildParameterBlock(const QStringList& params) {
             if (seconds < 0)
                 throw invalidParameter(line);
             appendInteger(block, isc_dpb_connect_timeout, seconds);
+        } else if (name == u"wire_compression") {
+            // Honoured when the server allows it too; both sides of Debian's do by default.
+            const QString choice = value.trimmed().toLower();
+            if (choice != u"true" && choice != u"false")
+                throw invalidParameter(line);
+            appendText(block, isc_dpb_config, QStringLiteral("WireCompression=") + choice, line);
         } else {
             throw invalidParameter(line);
         }

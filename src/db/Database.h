@@ -42,8 +42,8 @@ public:
     // The server's number for this attachment, as its monitoring tables show it.
     qint64 AttachmentId() const;
 
-    // The version-1 parameter block the lines give; only user_name, password, sql_dialect and
-    // connect_timeout (seconds).
+    // The version-1 parameter block the lines give; only user_name, password, sql_dialect,
+    // connect_timeout (seconds) and wire_compression (true or false).
     static QByteArray BuildParameterBlock(const QStringList& params);
     const QByteArray& ParameterBlock() const;
 

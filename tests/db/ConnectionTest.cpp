@@ -1,4 +1,5 @@
 #include "DbFixture.h"
+#include "db/Statement.h"
 #include "support/FbScratch.h"
 
 #include <gtest/gtest.h>
@@ -43,6 +44,7 @@ TEST(ParameterBlock, RefusalsNameTheParameterButNeverItsValue) {
     EXPECT_EQ(refusal(" User_Name =" + QString(256, u'x')), prefix + "User_Name");
     EXPECT_EQ(refusal("sql_dialect=one"), prefix + "sql_dialect");
     EXPECT_EQ(refusal("connect_timeout=-1"), prefix + "connect_timeout");
+    EXPECT_EQ(refusal("wire_compression=yes"), prefix + "wire_compression");
     EXPECT_EQ(refusal("role=secret"), prefix + "role");
     EXPECT_EQ(refusal("password"), prefix + "password");
 }
@@ -82,6 +84,24 @@ TEST(Open, ParameterBlockIsBuiltOnceAtFirstConnect) {
     c.database.Params = QStringList{"user_name=sysdba", "password=wrong", "sql_dialect=1"};
     c.database.Open();
     EXPECT_TRUE(c.database.Connected());
+}
+
+// The server, not the parameter block's bytes, tells whether the attachment compresses.
+TEST(Open, WireCompressionIsWhatTheServerReportsForTheAttachment) {
+    fbtest::ScratchDatabase scratch;
+    for (const char* choice : {"true", "false"}) {
+        Connection c(scratch.target());
+        c.database.Params << QStringLiteral("wire_compression=") + choice;
+        c.database.Open();
+        c.transaction.StartTransaction();
+        db::Statement statement(c.database, c.transaction);
+        statement.Prepare(
+            "select iif(rdb$get_context('SYSTEM', 'WIRE_COMPRESSED') = 'TRUE', 'Y', 'N') "
+            "from rdb$database");
+        statement.Execute();
+        ASSERT_TRUE(statement.Fetch());
+        EXPECT_EQ(statement.Row()[0].data, choice == std::string("true") ? "Y" : "N") << choice;
+    }
 }
 
 // Each failure carries the client library's lines, CR LF joined, with only the final "." gone.

@@ -26,9 +26,9 @@ void CheckBlock(const QByteArray& block, const QStringList& lines) {
         const char item = block[pos];
         const qsizetype length = static_cast<unsigned char>(block[pos + 1]);
         Require(
-            item == isc_dpb_user_name || item == isc_dpb_password ||
+            item == isc_dpb_user_name || item == isc_dpb_password || item == isc_dpb_config ||
                 ((item == isc_dpb_sql_dialect || item == isc_dpb_connect_timeout) && length == 4),
-            "only the user, the password, a 4-byte dialect and connect timeout");
+            "only the user, the password, the configuration, a 4-byte dialect and connect timeout");
         pos += 2 + length;
         ++clusters;
     }
