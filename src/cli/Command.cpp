@@ -6,6 +6,10 @@
 
 namespace cli {
 
+QString Spelled(const QString& optionName) {
+    return (optionName.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + optionName;
+}
+
 QString Command::synopsis() const {
     QString synopsis = definition_.name;
     for (const Argument& argument : definition_.arguments)

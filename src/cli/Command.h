@@ -18,6 +18,9 @@ struct UsageProblem {
     QString text;
 };
 
+// "-d", "--json".
+QString Spelled(const QString& optionName);
+
 // One argument of a command as --help names it.
 struct Argument {
     QString name;

@@ -30,11 +30,6 @@ QString Enumerated(const QStringList& items, const QString& last) {
            items.last();
 }
 
-QString Spelled(const QCommandLineOption& option) {
-    const QString& name = option.names().constFirst();
-    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
-}
-
 bool Declares(const Command& command, const QCommandLineOption& option) {
     return std::ranges::any_of(command.definition().options, [&](const QCommandLineOption& own) {
         return own.names() == option.names();
@@ -110,9 +105,9 @@ std::unique_ptr<Command> Commands::Take(const QCommandLineParser& parser,
     CheckArguments(command, invocation.args);
     for (const CommandOption& each : commandOptions())
         if (parser.isSet(each.option) && !Declares(command, each.option))
-            throw UsageProblem{
-                QStringLiteral("%1 goes with %2")
-                    .arg(Spelled(each.option), Enumerated(each.commands, QStringLiteral("and")))};
+            throw UsageProblem{QStringLiteral("%1 goes with %2")
+                                   .arg(Spelled(each.option.names().constFirst()),
+                                        Enumerated(each.commands, QStringLiteral("and")))};
     command.Take(invocation, parser);
     return std::move(*found);
 }

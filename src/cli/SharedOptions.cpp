@@ -39,8 +39,8 @@ int SecondsFrom(const QCommandLineParser& parser, const QCommandLineOption& opti
     bool ok = false;
     const int seconds = parser.value(option).toInt(&ok);
     if (!ok || seconds < fewest)
-        throw UsageProblem{QStringLiteral("--%1 takes a whole number of seconds from %2")
-                               .arg(option.names().constFirst())
+        throw UsageProblem{QStringLiteral("%1 takes a whole number of seconds from %2")
+                               .arg(Spelled(option.names().constFirst()))
                                .arg(fewest)};
     return seconds;
 }
@@ -49,8 +49,7 @@ int SecondsFrom(const QCommandLineParser& parser, const QCommandLineOption& opti
 void CheckValuesGiven(const QCommandLineParser& parser) {
     for (const QString& name : parser.optionNames())
         if (parser.values(name).contains(QString()))
-            throw UsageProblem{
-                QStringLiteral("%1%2 needs a value").arg(name.size() == 1 ? "-" : "--", name)};
+            throw UsageProblem{QStringLiteral("%1 needs a value").arg(Spelled(name))};
 }
 
 } // namespace
