@@ -30,12 +30,6 @@ QString Enumerated(const QStringList& items, const QString& last) {
            items.last();
 }
 
-bool Declares(const Command& command, const QCommandLineOption& option) {
-    return std::ranges::any_of(command.definition().options, [&](const QCommandLineOption& own) {
-        return own.names() == option.names();
-    });
-}
-
 void CheckArguments(const Command& command, const QStringList& args) {
     const QString& name = command.definition().name;
     if (args.size() < command.fewestArguments() ||
@@ -104,7 +98,7 @@ std::unique_ptr<Command> Commands::Take(const QCommandLineParser& parser,
     Command& command = **found;
     CheckArguments(command, invocation.args);
     for (const CommandOption& each : commandOptions())
-        if (parser.isSet(each.option) && !Declares(command, each.option))
+        if (parser.isSet(each.option) && !each.commands.contains(command.definition().name))
             throw UsageProblem{QStringLiteral("%1 goes with %2")
                                    .arg(Spelled(each.option.names().constFirst()),
                                         Enumerated(each.commands, QStringLiteral("and")))};
