@@ -2,10 +2,11 @@
 
 #include <QString>
 #include <QStringList>
-#include <cstdio>
 #include <optional>
 
 namespace cli {
+
+class Command;
 
 // Who logs in; an unset part keeps the data module's own.
 struct Login {
@@ -13,15 +14,11 @@ struct Login {
     std::optional<QString> password;
 };
 
-// One run of korvex-reports: a command with its arguments, done on each database in turn.
+// What every command is given: its arguments, the databases and how to reach them.
 struct Invocation {
-    QString command;     // list, export, replace or restore
     QStringList args;    // the command's own arguments
     QStringList targets; // empty: the database in the working directory
     Login login;
-    QString backupDirectory; // empty: the working directory
-    bool dryRun = false;
-    bool json = false;
     int connectTimeout = 15; // seconds a server may take to answer a connect
     int targetTimeout = 0;   // seconds one database's work may take; 0: no limit
 };
@@ -31,11 +28,10 @@ struct Invocation {
 constexpr int Interrupted = 4;
 
 // Runs the command on every target, each with its own attachment and transaction, committed or
-// rolled back on its own. Results go to standard output, errors to standard error. Returns 0 when
-// it was done on every target, 1 when it failed on at least one, 3 when a replacement's commit
-// is in doubt on at least one, Interrupted after SIGTERM, SIGINT or SIGHUP, which also stop the
-// work in flight. The work on one target is stopped the same way when it outlasts
+// rolled back on its own. Results go to standard output, errors to standard error. Returns the
+// command's exit code, or Interrupted after SIGTERM, SIGINT or SIGHUP, which also stop the work
+// in flight. The work on one target is stopped the same way when it outlasts
 // invocation.targetTimeout.
-int Run(const Invocation& invocation);
+int Run(const Invocation& invocation, Command& command);
 
 } // namespace cli

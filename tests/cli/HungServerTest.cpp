@@ -1,12 +1,13 @@
 // korvex-reports against a server that stops answering (SIGSTOP) in the middle of a rollout:
 // deadlines and termination signals end the work there, and what was done stays said.
 
-#include "support/AppFixture.h"
 #include "datamodule/Data.h"
+#include "support/AppFixture.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -128,6 +129,12 @@ TEST_F(HungServerTest, AConnectToAStoppedServerEndsByTheConnectTimeout) {
     const fbtest::StoppedServer stopped(server());
     reports.start(KORVEX_REPORTS_BINARY, {"list", "-d", hung.target(), "--connect-timeout", "2"});
     EXPECT_EQ(ExitWithin(10000), 1); // the client library's own limit is 180 s, the default 15 s
+
+    // JSON tells the database's failure as standard error does.
+    reports.start(KORVEX_REPORTS_BINARY, {"list", "--json", "-d", hung.target(), "--timeout", "1"});
+    EXPECT_EQ(ExitWithin(10000), 1);
+    EXPECT_EQ(QJsonDocument::fromJson(Output().toUtf8())[0]["error"].toString().toStdString(),
+              "timed out after 1 s");
 }
 
 } // namespace

@@ -206,6 +206,16 @@ TEST_F(KorvexReportsTest, RestoreTakesTheNewestBackupOfItsOwnIdentifierOnly) {
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "second");
 
+    // restore takes replace's options, and looks for the newest backup in that folder.
+    ASSERT_TRUE(QDir(folder.path()).mkdir("kept"));
+    File("kept/B_INVOICE_240101000000.FR3", "kept");
+    run = Reports(
+        {"restore", "INVOICE", "-d", scratch.target(), "--backup-dir", "kept", "--dry-run"});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_TRUE(run.out.contains("would store 4 bytes")) << run.out.toStdString();
+    EXPECT_EQ(Backups("INVOICE").size(), 3); // the dry run's backup went to kept/
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "second");
+
     run = Reports({"restore", "INVOICE", other, "-d", scratch.target()});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.errors.contains("is a backup of VATDEC, not of INVOICE"))
@@ -314,6 +324,13 @@ TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
         EXPECT_EQ(run.exitCode, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(run.errors.contains("--help")) << run.errors.toStdString();
     }
+    // Told from the list of commands: each one named, each that an option goes with.
+    EXPECT_TRUE(Reports({}).errors.contains(": a command is needed: list, export, replace or "
+                                            "restore\n"));
+    EXPECT_TRUE(
+        Reports({"restore", "INVOICE", "--json"}).errors.contains(": --json goes with list\n"));
+    EXPECT_TRUE(Reports({"export", "INVOICE", "-", "--dry-run"})
+                    .errors.contains(": --dry-run goes with replace and restore\n"));
 }
 
 // Both executables answer --help and --version without a display and without a database.

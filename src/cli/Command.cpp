@@ -1,0 +1,34 @@
+#include "Command.h"
+
+#include "Output.h"
+
+#include <algorithm>
+
+namespace cli {
+
+QString Spelled(const QString& optionName) {
+    return (optionName.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + optionName;
+}
+
+QString Command::synopsis() const {
+    QString synopsis = definition_.name;
+    for (const Argument& argument : definition_.arguments)
+        synopsis +=
+            argument.optional ? QStringLiteral(" [%1]").arg(argument.name) : u' ' + argument.name;
+    return synopsis;
+}
+
+qsizetype Command::fewestArguments() const {
+    return std::ranges::count(definition_.arguments, false, &Argument::optional);
+}
+
+void Command::Take(const Invocation& invocation, const QCommandLineParser& parser) {
+    invocation_ = invocation;
+    Check(parser);
+}
+
+void Command::Failed(const QString& target, const QString& text) {
+    PrintError(target, text);
+}
+
+} // namespace cli

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Command.h"
+
+namespace cli {
+
+// The stored bytes of one layout, byte for byte, to a file or to standard output.
+class Export final : public Command {
+public:
+    Export();
+    bool Run(const QString& target, TDM& dm, Supervisor& supervisor) override;
+
+private:
+    void Check(const QCommandLineParser& parser) override;
+};
+
+} // namespace cli

@@ -1,0 +1,75 @@
+#include "List.h"
+
+#include "Output.h"
+#include "core/Replacement.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace cli {
+namespace {
+
+const QCommandLineOption Json{QStringLiteral("json"), QStringLiteral("print JSON.")};
+
+// One identifier per line, its fields separated by tabs: an identifier holding either is escaped.
+QString Escaped(const QString& text) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'\\')
+            escaped += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            escaped += QStringLiteral("\\n");
+        else if (c == u'\r')
+            escaped += QStringLiteral("\\r");
+        else if (c == u'\t')
+            escaped += QStringLiteral("\\t");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+} // namespace
+
+List::List()
+    : Command({QStringLiteral("list"),
+               {},
+               {Json},
+               QStringLiteral("identifier, size in bytes and SHA-256 of every stored layout")}) {}
+
+void List::Check(const QCommandLineParser& parser) {
+    json_ = parser.isSet(Json);
+}
+
+bool List::Run(const QString& target, TDM& dm, Supervisor&) {
+    QJsonArray reports;
+    for (const core::StoredLayout& layout : core::ListLayouts(dm)) {
+        if (json_) {
+            reports.append(QJsonObject{{"id", layout.reportId},
+                                       {"size", layout.digest.size},
+                                       {"sha256", QString::fromLatin1(layout.digest.sha256)}});
+            continue;
+        }
+        const QString prefix = invocation().targets.size() > 1 ? target + u'\t' : QString();
+        Print(stdout, prefix + QStringLiteral("%1\t%2\t%3")
+                                   .arg(Escaped(layout.reportId))
+                                   .arg(layout.digest.size)
+                                   .arg(QString::fromLatin1(layout.digest.sha256)));
+    }
+    if (json_)
+        databases_.append(QJsonObject{{"database", target}, {"reports", reports}});
+    return true;
+}
+
+void List::Failed(const QString& target, const QString& text) {
+    Command::Failed(target, text);
+    if (json_)
+        databases_.append(QJsonObject{{"database", target}, {"error", text}});
+}
+
+void List::Finish(int, int) {
+    if (json_)
+        std::fputs(QJsonDocument(databases_).toJson().constData(), stdout);
+}
+
+} // namespace cli

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "Command.h"
+
+#include <QJsonArray>
+
+namespace cli {
+
+// Identifier, size and SHA-256 of every stored layout.
+class List final : public Command {
+public:
+    List();
+    bool Run(const QString& target, TDM& dm, Supervisor& supervisor) override;
+    void Failed(const QString& target, const QString& text) override;
+    void Finish(int databases, int failed) override;
+
+private:
+    void Check(const QCommandLineParser& parser) override;
+
+    bool json_ = false;
+    QJsonArray databases_; // with --json, printed at the end
+};
+
+} // namespace cli

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "core/Replacement.h"
+
+#include <QString>
+#include <cstdio>
+
+namespace cli {
+
+// One line, flushed at once: standard output may be a log file that must keep every line done so
+// far.
+void Print(std::FILE* stream, const QString& line);
+
+// A failure on one database, on standard error.
+void PrintError(const QString& target, const QString& text);
+
+// "12 bytes (SHA-256 ...)".
+QString Describe(const core::ContentDigest& digest);
+
+} // namespace cli

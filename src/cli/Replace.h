@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Command.h"
+#include "core/Replacement.h"
+
+#include <map>
+
+namespace cli {
+
+// The window's replacement, verified, and not repeated when already done.
+class Replace : public Command {
+public:
+    Replace();
+    bool Run(const QString& target, TDM& dm, Supervisor& supervisor) override;
+    void Failed(const QString& target, const QString& text) override;
+    void Finish(int databases, int failed) override;
+    int ExitCode(int failed) const override;
+
+protected:
+    // For a command that stores another file than its second argument.
+    explicit Replace(Definition definition);
+    // The file whose bytes are stored.
+    virtual QString templateFile() const { return invocation().args[1]; }
+    const QString& backupDirectory() const { return backupDirectory_; }
+    void Check(const QCommandLineParser& parser) override;
+
+private:
+    // One line for the outcome on the database; false when it failed there.
+    bool Report(const QString& target, const QString& file, const core::Outcome& outcome,
+                Supervisor& supervisor);
+    int counted(core::Outcome::Result result) const;
+
+    QString backupDirectory_; // empty: the working directory
+    bool dryRun_ = false;
+    std::map<core::Outcome::Result, int> counts_;
+};
+
+} // namespace cli

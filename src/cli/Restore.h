@@ -1,0 +1,17 @@
+#pragma once
+
+#include "Replace.h"
+
+namespace cli {
+
+// A replacement from a backup file, by default the newest one of the identifier.
+class Restore final : public Replace {
+public:
+    Restore();
+
+private:
+    void Check(const QCommandLineParser& parser) override;
+    QString templateFile() const override;
+};
+
+} // namespace cli

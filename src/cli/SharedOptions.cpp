@@ -1,0 +1,87 @@
+#include "SharedOptions.h"
+
+#include "Command.h"
+
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QTextStream>
+
+namespace cli {
+namespace {
+
+QString FirstLine(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        throw UsageProblem{
+            QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString())};
+    return QTextStream(&file).readLine();
+}
+
+QStringList TargetsIn(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        throw UsageProblem{
+            QStringLiteral("cannot read the targets file %1: %2").arg(path, file.errorString())};
+    QStringList targets;
+    QTextStream lines(&file);
+    for (QString line; lines.readLineInto(&line);) {
+        line = line.trimmed();
+        if (!line.isEmpty() && !line.startsWith(u'#'))
+            targets << line;
+    }
+    // The working directory's database is only for a call that names none.
+    if (targets.isEmpty())
+        throw UsageProblem{QStringLiteral("the targets file %1 names no database").arg(path)};
+    return targets;
+}
+
+int SecondsFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest) {
+    bool ok = false;
+    const int seconds = parser.value(option).toInt(&ok);
+    if (!ok || seconds < fewest)
+        throw UsageProblem{QStringLiteral("%1 takes a whole number of seconds from %2")
+                               .arg(Spelled(option.names().constFirst()))
+                               .arg(fewest)};
+    return seconds;
+}
+
+// An empty value would quietly mean a default: the working directory's database or folder.
+void CheckValuesGiven(const QCommandLineParser& parser) {
+    for (const QString& name : parser.optionNames())
+        if (parser.values(name).contains(QString()))
+            throw UsageProblem{QStringLiteral("%1 needs a value").arg(Spelled(name))};
+}
+
+} // namespace
+
+void SharedOptions::AddTo(QCommandLineParser& parser) const {
+    parser.addOptions({database_, targets_, user_, passwordFile_, connectTimeout_, timeout_});
+}
+
+Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const {
+    CheckValuesGiven(parser);
+    Invocation invocation;
+    invocation.args = parser.positionalArguments().mid(1);
+    invocation.targets = parser.values(database_);
+    if (parser.isSet(targets_))
+        invocation.targets += TargetsIn(parser.value(targets_));
+    invocation.connectTimeout = SecondsFrom(parser, connectTimeout_, 1);
+    invocation.targetTimeout = SecondsFrom(parser, timeout_, 0);
+    return invocation;
+}
+
+Login SharedOptions::LoginFrom(const QCommandLineParser& parser) const {
+    const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    Login login;
+    if (parser.isSet(user_))
+        login.user = parser.value(user_);
+    else if (environment.contains(QStringLiteral("ISC_USER")))
+        login.user = environment.value(QStringLiteral("ISC_USER"));
+    if (parser.isSet(passwordFile_))
+        login.password = FirstLine(parser.value(passwordFile_));
+    else if (environment.contains(QStringLiteral("ISC_PASSWORD")))
+        login.password = environment.value(QStringLiteral("ISC_PASSWORD"));
+    return login;
+}
+
+} // namespace cli

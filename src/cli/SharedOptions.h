@@ -1,0 +1,50 @@
+#pragma once
+
+#include "Rollout.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+namespace cli {
+
+// The options of every command: the databases, how to log in and how long to wait.
+class SharedOptions {
+public:
+    void AddTo(QCommandLineParser& parser) const;
+    // The invocation the parsed line asks for, its login not yet read. Throws UsageProblem.
+    Invocation InvocationFrom(const QCommandLineParser& parser) const;
+    // From the options, else the environment. Throws UsageProblem.
+    Login LoginFrom(const QCommandLineParser& parser) const;
+
+private:
+    const QCommandLineOption database_{{QStringLiteral("d"), QStringLiteral("database")},
+                                       QStringLiteral("A database to work on (repeatable). "
+                                                      "Default: 127.0.0.1:<working "
+                                                      "directory>/KORVEX.FDB."),
+                                       QStringLiteral("target")};
+    const QCommandLineOption targets_{QStringLiteral("targets"),
+                                      QStringLiteral("Work on each database named in the file, "
+                                                     "one per line; blank lines and lines "
+                                                     "starting with # are skipped."),
+                                      QStringLiteral("file")};
+    const QCommandLineOption user_{QStringLiteral("user"), QStringLiteral("The user to log in as."),
+                                   QStringLiteral("name")};
+    const QCommandLineOption passwordFile_{QStringLiteral("password-file"),
+                                           QStringLiteral("Read the password from the first line "
+                                                          "of the file."),
+                                           QStringLiteral("file")};
+    const QCommandLineOption connectTimeout_{QStringLiteral("connect-timeout"),
+                                             QStringLiteral("Give up a connect that the server "
+                                                            "has not answered in this many "
+                                                            "seconds. Default: 15."),
+                                             QStringLiteral("seconds"), QStringLiteral("15")};
+    const QCommandLineOption timeout_{QStringLiteral("timeout"),
+                                      QStringLiteral("Stop the work on a database that has not "
+                                                     "ended in this many seconds, connect "
+                                                     "included; it fails there, nothing stored "
+                                                     "changes, and the next database starts. "
+                                                     "Default: 0, no limit."),
+                                      QStringLiteral("seconds"), QStringLiteral("0")};
+};
+
+} // namespace cli
