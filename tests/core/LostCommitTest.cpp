@@ -11,13 +11,33 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sstream>
+#include <string>
 #include <thread>
 
 using apptest::SampleLayout;
 using Result = core::Outcome::Result;
 
 namespace {
+
+// Whether a connection to the local port holds bytes its listening process has not read yet.
+bool UnreadBytesAt(int port) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the column names
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        const auto localPort = std::stoi(local.substr(local.find(':') + 1), nullptr, 16);
+        const auto unread = std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16);
+        if (localPort == port && state == "01" && unread > 0)
+            return true;
+    }
+    return false;
+}
 
 class LostCommitTest : public testing::Test {
 protected:
@@ -42,7 +62,8 @@ protected:
         std::thread worker([&] { outcome = replacer.Replace("INVOICE", file, {folder.path()}); });
         const bool sent =
             QTest::qWaitFor([&] { return faults.calls("isc_commit_retaining") > 0; }, 60000);
-        QTest::qSleep(300); // for the request to leave the client
+        // Stopped, the server cannot read it, but its kernel takes it in.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return UnreadBytesAt(server.port()); }, 60000));
         replacer.Abort();
         if (resumed)
             ::kill(server.pid(), SIGCONT);
