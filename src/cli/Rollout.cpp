@@ -3,6 +3,7 @@
 #include "Supervisor.h"
 #include "core/Replacement.h"
 #include "datamodule/Data.h"
+#include "datamodule/DataModuleStore.h"
 #include "platform/BackupName.h"
 #include "platform/ConnectionTarget.h"
 #include "platform/Files.h"
@@ -147,7 +148,8 @@ public:
     using Command::Command;
     bool Run(const QString& target, TDM& dm) override {
         QJsonArray reports;
-        for (const core::StoredLayout& layout : core::ListLayouts(dm)) {
+        DataModuleStore store(dm);
+        for (const core::StoredLayout& layout : core::ListLayouts(store)) {
             if (invocation_.json) {
                 reports.append(QJsonObject{{"id", layout.reportId},
                                            {"size", layout.digest.size},
@@ -185,7 +187,8 @@ public:
         const QString& reportId = invocation_.args[0];
         const QString& path = invocation_.args[1];
         if (path == u"-") {
-            core::ExportLayout(dm, reportId, [](const char* data, qint64 count) {
+            DataModuleStore store(dm);
+            core::ExportLayout(store, reportId, [](const char* data, qint64 count) {
                 if (std::fwrite(data, 1, static_cast<size_t>(count), stdout) !=
                     static_cast<size_t>(count))
                     throw std::runtime_error("Stream write error");
@@ -209,8 +212,9 @@ private:
     static core::ContentDigest exportInPlace(TDM& dm, const QString& reportId,
                                              const QString& path) {
         platform::SpecialFileOutput file(path);
+        DataModuleStore store(dm);
         const core::ContentDigest digest = core::ExportLayout(
-            dm, reportId, [&](const char* data, qint64 count) { file.write(data, count); });
+            store, reportId, [&](const char* data, qint64 count) { file.write(data, count); });
         file.close();
         return digest;
     }
@@ -222,8 +226,9 @@ private:
                 QStringLiteral("Cannot create file \"%1\". %2")
                     .arg(QFileInfo(path).absoluteFilePath(), file.errorString())
                     .toStdString());
+        DataModuleStore store(dm);
         const core::ContentDigest digest =
-            core::ExportLayout(dm, reportId, [&](const char* data, qint64 count) {
+            core::ExportLayout(store, reportId, [&](const char* data, qint64 count) {
                 if (file.write(data, count) != count)
                     throw std::runtime_error("Stream write error");
             });
@@ -240,7 +245,8 @@ public:
     bool Run(const QString& target, TDM& dm) override {
         const QString& reportId = invocation_.args[0];
         const QString file = templateFile();
-        core::Replacer replacer(dm);
+        DataModuleStore store(dm);
+        core::Replacer replacer(store);
         const Supervisor::Stopper stopper(supervisor_, [&](db::Database::Cancel how) {
             how == db::Database::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
         });

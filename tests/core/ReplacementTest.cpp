@@ -4,6 +4,7 @@
 #include "core/Replacement.h"
 #include "core/ReportCommands.h"
 #include "datamodule/Data.h"
+#include "datamodule/DataModuleStore.h"
 #include "support/AppFixture.h"
 #include "support/FaultClient.h"
 
@@ -71,7 +72,8 @@ protected:
     QTemporaryDir files;
     QTemporaryDir backups;
     TDM dm;
-    core::Replacer replacer{dm};
+    DataModuleStore store{dm};
+    core::Replacer replacer{store};
 };
 
 TEST(ReportCommandsTest, TheMenuOffersTheEightLayoutsOfTheProduct) {
