@@ -20,7 +20,8 @@ bool HasAnyCode(const db::ServerError& error, std::initializer_list<ISC_STATUS> 
     return std::any_of(codes.begin(), codes.end(), [&](long code) { return error.hasCode(code); });
 }
 
-// After a dropped connection the database layer has closed it, whatever the codes say.
+// The kinds the core tells apart. A connection the database layer has closed (lost, or dropped by
+// an abort) counts as lost whatever the codes say.
 [[noreturn]] void ThrowAsStoreError(const db::ServerError& error, const db::Database& database) {
     const char* text = error.what();
     if (!database.Connected() ||
@@ -100,8 +101,12 @@ private:
     std::unique_ptr<db::ContentReader> reader_;
 };
 
-QString NotFoundText(const QString& reportId) {
-    return QStringLiteral("Report %1 was not found in REPORTS. Nothing was changed.").arg(reportId);
+void LocateReport(db::Dataset& reports, const QString& reportId) {
+    if (!reports.Locate(KeyField, reportId))
+        throw store::NotFound(
+            QStringLiteral("Report %1 was not found in REPORTS. Nothing was changed.")
+                .arg(reportId)
+                .toStdString());
 }
 
 // Which of two rows sharing an identifier holds the layout is anyone's guess: refused, as an
@@ -116,8 +121,7 @@ void LocateUniqueReport(db::Dataset& reports, const QString& reportId) {
                                    .arg(rows)
                                    .arg(reportId)
                                    .toStdString());
-    if (!reports.Locate(KeyField, reportId))
-        throw store::NotFound(NotFoundText(reportId).toStdString());
+    LocateReport(reports, reportId);
 }
 
 } // namespace
@@ -151,8 +155,7 @@ void DataModuleStore::Locate(const QString& reportId) {
     run([&] {
         if (!dm_.IBT.Active())
             dm_.IBT.StartTransaction();
-        if (!dm_.IBReports.Locate(KeyField, reportId))
-            throw store::NotFound(NotFoundText(reportId).toStdString());
+        LocateReport(dm_.IBReports, reportId);
     });
 }
 
