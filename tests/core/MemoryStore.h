@@ -1,8 +1,6 @@
 #pragma once
-
-// Layouts in memory behind the store's interface, for the core's steps without a server. Every
-// call is logged; any call can be made to fail with an error of the test's choice.
-
+// One layout in memory; every call logged, any call made to fail with an error of the test's
+// choice.
 #include "store/LayoutStore.h"
 
 #include <QByteArray>
@@ -11,27 +9,16 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <utility>
-#include <vector>
 
 namespace coretest {
 
 class MemoryStore final : public store::LayoutStore {
 public:
-    enum class Call {
-        List,
-        Export,
-        Locate,
-        ReadStored,
-        Write,
-        Post,
-        ReadBack,
-        Commit,
-        RollBack,
-        Check
-    };
+    enum class Call { Locate, ReadStored, Write, Post, ReadBack, Commit, RollBack, Check };
 
-    std::vector<std::pair<QString, QByteArray>> rows; // as committed
+    QByteArray committed = "old";
+    std::optional<QByteArray> pending;             // written, posted or not
+    std::optional<QByteArray> seenAfterLostCommit; // what a new connection sees; else committed
     std::vector<Call> log;
     int cancels = 0;
 
@@ -42,105 +29,70 @@ public:
                            }};
     }
     int Calls(Call call) const { return int(std::count(log.begin(), log.end(), call)); }
-    // What a check after a lost commit sees: by default, what was committed.
-    std::optional<QByteArray> seenAfterLostCommit;
 
-    void ForEachLayout(const std::function<void(const store::ListedLayout&)>& visit) override {
-        enter(Call::List);
-        for (const auto& [id, bytes] : rows)
-            visit({id, [&](const store::Sink& sink) {
-                       sink(bytes.constData(), bytes.size());
-                   }});
-    }
-    void StreamLayout(const QString& reportId, const store::Sink& sink) override {
-        enter(Call::Export);
-        const QByteArray& bytes = rows[find(reportId)].second;
-        sink(bytes.constData(), bytes.size());
-    }
+    void ForEachLayout(const std::function<void(const store::ListedLayout&)>&) override {}
+    void StreamLayout(const QString&, const store::Sink&) override {}
     void Locate(const QString& reportId) override {
         enter(Call::Locate);
-        row_ = find(reportId);
+        if (reportId != "INVOICE")
+            throw store::NotFound("no " + reportId.toStdString());
     }
     std::unique_ptr<store::Source> ReadStored() override {
         enter(Call::ReadStored);
-        return std::make_unique<Bytes>(rows[row_].second);
+        return std::make_unique<Bytes>(committed);
     }
     void Write(store::Source& bytes) override {
         enter(Call::Write);
         QByteArray content(bytes.size(), '\0');
-        for (qint64 got = 0, n; (n = bytes.read(content.data() + got, content.size() - got)) > 0;)
+        for (qint64 got = 0, n; (n = bytes.read(content.data() + got, content.size() - got));)
             got += n;
-        written_ = content;
+        pending = content;
     }
     void Post() override {
         enter(Call::Post);
-        for (qint64 done = 0; done < written_->size();)
-            transfer(done = std::min<qint64>(done + 16384, written_->size()), written_->size());
-        posted_ = written_;
+        for (qint64 done = 0; done < pending->size() && OnTransfer;)
+            OnTransfer(done = std::min<qint64>(done + 16384, pending->size()), pending->size());
     }
     void ReadBack(const store::Sink& sink) override {
         enter(Call::ReadBack);
-        sink(posted_->constData(), posted_->size());
+        sink(pending->constData(), pending->size());
     }
     void Commit() override {
         enter(Call::Commit);
-        rows[row_].second = *std::exchange(posted_, std::nullopt);
+        committed = *std::exchange(pending, std::nullopt);
     }
     void RollBack() override {
-        written_ = posted_ = std::nullopt;
+        pending.reset();
         enter(Call::RollBack);
     }
     void CancelCall(Cancel) override { ++cancels; }
-    store::ContentDigest StoredAfterLostCommit(const QString& reportId) override {
+    store::ContentDigest StoredAfterLostCommit(const QString&) override {
         enter(Call::Check);
-        const QByteArray bytes = seenAfterLostCommit.value_or(rows[find(reportId)].second);
-        return {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
+        const QByteArray seen = seenAfterLostCommit.value_or(committed);
+        return {seen.size(), QCryptographicHash::hash(seen, QCryptographicHash::Sha256).toHex()};
     }
 
-    bool Pending() const { return written_ || posted_; }
-
 private:
-    class Bytes final : public store::Source {
-    public:
-        explicit Bytes(QByteArray bytes) : bytes_(std::move(bytes)) {}
-        qint64 size() const override { return bytes_.size(); }
+    struct Bytes final : store::Source {
+        explicit Bytes(QByteArray bytes) : bytes(std::move(bytes)) {}
+        qint64 size() const override { return bytes.size(); }
         qint64 read(char* buffer, qint64 max) override {
-            const qint64 n = std::min(max, bytes_.size() - at_);
-            std::memcpy(buffer, bytes_.constData() + at_, size_t(n));
-            at_ += n;
+            const qint64 n = std::min(max, bytes.size() - at);
+            std::memcpy(buffer, bytes.constData() + std::exchange(at, at + n), size_t(n));
             return n;
         }
-
-    private:
-        QByteArray bytes_;
-        qint64 at_ = 0;
+        QByteArray bytes;
+        qint64 at = 0;
     };
 
     void enter(Call call) {
         log.push_back(call);
-        const auto failure = failures_.find(call);
-        if (failure != failures_.end() && failure->second.first == Calls(call))
+        if (const auto failure = failures_.find(call);
+            failure != failures_.end() && failure->second.first == Calls(call))
             failure->second.second();
-    }
-    void transfer(qint64 done, qint64 total) {
-        if (OnTransfer)
-            OnTransfer(done, total);
-    }
-    size_t find(const QString& reportId) const {
-        std::vector<size_t> found;
-        for (size_t i = 0; i < rows.size(); ++i)
-            if (rows[i].first == reportId)
-                found.push_back(i);
-        if (found.empty())
-            throw store::NotFound("no " + reportId.toStdString());
-        if (found.size() > 1)
-            throw store::NotUnique("several " + reportId.toStdString());
-        return found[0];
     }
 
     std::map<Call, std::pair<int, std::function<void()>>> failures_;
-    size_t row_ = 0;
-    std::optional<QByteArray> written_, posted_;
 };
 
 } // namespace coretest
