@@ -45,6 +45,10 @@ template <class Call> auto Translated(const db::Database& database, Call&& call)
         throw store::CommitInDoubt(error.what());
     } catch (const db::ServerError& error) {
         ThrowAsStoreError(error, database);
+    } catch (const db::RowCountError& error) {
+        if (error.rows() == 0)
+            throw store::NotFound(error.what());
+        throw store::NotUnique(error.what());
     } catch (const db::Error& error) {
         throw store::Error(error.what());
     }
