@@ -68,7 +68,8 @@ struct ListedLayout {
 };
 
 // The stored layouts, keyed by report identifier, and the replacement of one inside the store's
-// own transaction. Every failure is an Error of the kinds above, or whatever OnTransfer threw.
+// own transaction. Every failure is an Error of the kinds above, or whatever OnTransfer or a
+// Source handed in threw.
 class LayoutStore {
 public:
     virtual ~LayoutStore();
@@ -84,7 +85,7 @@ public:
 
     // A replacement: Locate, then ReadStored as often as needed, Write, Post, ReadBack if wanted,
     // and Commit; RollBack undoes whatever came after Locate. A Write that fails leaves nothing
-    // pending, so that after it only Post, Commit or RollBack is due.
+    // pending; after one that succeeds, Post and Commit or RollBack follow.
     virtual void Locate(const QString& reportId) = 0; // NotFound; NotUnique here or from Post
     virtual std::unique_ptr<Source> ReadStored() = 0;
     virtual void Write(Source& bytes) = 0;
@@ -92,8 +93,8 @@ public:
     // What the database holds for the layout now, within the transaction.
     virtual void ReadBack(const Sink& sink) = 0;
     virtual void Commit() = 0; // CommitInDoubt when the connection goes on the way
-    // Nothing stays pending, also when rolling back fails part-way, and the layout's cached state
-    // is as before Locate.
+    // Nothing stays pending, also when rolling back fails part-way (the failure is still raised),
+    // and the layout's cached state is as before Locate.
     virtual void RollBack() = 0;
 
     enum class Cancel {
