@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "core/Replacement.h"
+#include "datamodule/DataModuleStore.h"
 #include "platform/Files.h"
 
 #include <QFileInfo>
@@ -16,7 +17,8 @@ using Sink = std::function<void(const char* data, qint64 count)>;
 
 // The export itself, the one call into the core.
 core::ContentDigest ExportTo(TDM& dm, const QString& reportId, const Sink& sink) {
-    return core::ExportLayout(dm, reportId, sink);
+    DataModuleStore store(dm);
+    return core::ExportLayout(store, reportId, sink);
 }
 
 void ExportToStandardOutput(TDM& dm, const QString& reportId) {

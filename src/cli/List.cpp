@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "core/Replacement.h"
+#include "datamodule/DataModuleStore.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,7 +44,8 @@ void List::Check(const QCommandLineParser& parser) {
 
 bool List::Run(const QString& target, TDM& dm, Supervisor&) {
     QJsonArray reports;
-    for (const core::StoredLayout& layout : core::ListLayouts(dm)) {
+    DataModuleStore store(dm);
+    for (const core::StoredLayout& layout : core::ListLayouts(store)) {
         if (json_) {
             reports.append(QJsonObject{{"id", layout.reportId},
                                        {"size", layout.digest.size},

@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "Supervisor.h"
+#include "datamodule/DataModuleStore.h"
 
 #include <unistd.h>
 
@@ -68,7 +69,8 @@ void Replace::Check(const QCommandLineParser& parser) {
 
 bool Replace::Run(const QString& target, TDM& dm, Supervisor& supervisor) {
     const QString file = templateFile();
-    core::Replacer replacer(dm);
+    DataModuleStore store(dm);
+    core::Replacer replacer(store);
     const Supervisor::Stopper stopper(supervisor, [&](db::Database::Cancel how) {
         how == db::Database::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
     });

@@ -1,66 +1,41 @@
 #include "Replacement.h"
 
-#include "CommitCheck.h"
-#include "datamodule/Data.h"
-#include "db/Error.h"
-#include "platform/BackupName.h"
 #include "platform/Files.h"
-
-#include <cstring>
+#include "store/LayoutStore.h"
 
 namespace core {
 namespace {
 
-const QString KeyField = QStringLiteral("ID");
-const QString ContentField = QStringLiteral("DESCR");
-
+// The user's cancel, seen between steps. A call that the database stopped raises the store's
+// Cancelled instead, an error like any other.
 class Cancelled : public std::runtime_error {
 public:
     Cancelled() : std::runtime_error("The replacement was cancelled") {}
 };
 
-// An edit left pending by a failure would hold half-written content that a later command could
-// post: whatever ends the replacement before the guarded post cancels it. Outside edit mode (after
-// the guarded step) cancelling does nothing.
-class PendingEdit {
-public:
-    explicit PendingEdit(db::Dataset& dataset) : dataset_(dataset) { dataset.Edit(); }
-    ~PendingEdit() {
-        try {
-            dataset_.Cancel();
-        } catch (const std::exception&) {
-            // Nothing better to do while another error is on its way to the user.
-        }
-    }
-    PendingEdit(const PendingEdit&) = delete;
-    PendingEdit& operator=(const PendingEdit&) = delete;
-
-private:
-    db::Dataset& dataset_;
-};
-
-// Routes the report list's BLOB transfers to a handler for as long as it lives.
+// Routes the store's transfers to a handler for as long as it lives.
 class TransferHook {
 public:
-    TransferHook(db::Dataset& dataset, std::function<void(qint64, qint64)> handler)
-        : dataset_(dataset) {
-        dataset.OnTransfer = std::move(handler);
+    TransferHook(store::LayoutStore& store, std::function<void(qint64, qint64)> handler)
+        : store_(store) {
+        store.OnTransfer = std::move(handler);
     }
-    ~TransferHook() { dataset_.OnTransfer = nullptr; }
+    ~TransferHook() { store_.OnTransfer = nullptr; }
     TransferHook(const TransferHook&) = delete;
     TransferHook& operator=(const TransferHook&) = delete;
 
 private:
-    db::Dataset& dataset_;
+    store::LayoutStore& store_;
 };
 
 // A source read through: what passes is summed up and reported as progress.
-template <class Source> class Observed {
+template <class Bytes> class Observed final : public store::Source {
 public:
-    Observed(Source& source, qint64 total, bool hashing,
+    Observed(Bytes& source, qint64 total, bool hashing,
              std::function<void(qint64, qint64)> progress)
         : source_(source), total_(total), progress_(std::move(progress)), digest_(hashing) {}
-    qint64 read(char* buffer, qint64 max) {
+    qint64 size() const override { return total_; }
+    qint64 read(char* buffer, qint64 max) override {
         const qint64 got = source_.read(buffer, max);
         digest_.write(buffer, got);
         done_ += got;
@@ -70,28 +45,12 @@ public:
     ContentDigest digest() const { return digest_.result(); }
 
 private:
-    Source& source_;
+    Bytes& source_;
     const qint64 total_;
     std::function<void(qint64, qint64)> progress_;
     DigestSink digest_;
     qint64 done_ = 0;
 };
-
-// Compares two sources to their ends, chunk by chunk.
-bool SameBytes(db::ContentReader& stored, platform::InputFile& file) {
-    if (stored.size() != file.size())
-        return false;
-    const auto a = std::make_unique_for_overwrite<char[]>(platform::CopyBufferSize);
-    const auto b = std::make_unique_for_overwrite<char[]>(platform::CopyBufferSize);
-    for (;;) {
-        const qint64 got = platform::detail::FillBuffer(file, a.get());
-        if (platform::detail::FillBuffer(stored, b.get()) != got ||
-            std::memcmp(a.get(), b.get(), static_cast<size_t>(got)) != 0)
-            return false;
-        if (got < platform::CopyBufferSize)
-            return true;
-    }
-}
 
 // One cleanup step of a failed update, run whatever the others did.
 void Attempt(const std::function<void()>& step) {
@@ -104,14 +63,10 @@ void Attempt(const std::function<void()>& step) {
 
 // The transaction's snapshot keeps rejecting an update of a row someone else changed after it
 // began; only a new transaction sees that change.
-QString ConflictAdvice(const db::ServerError& error) {
-    constexpr long UpdateConflict = 335544336, ConcurrentUpdate = 335544451;
-    if (!error.hasCode(UpdateConflict) && !error.hasCode(ConcurrentUpdate))
-        return {};
-    return QStringLiteral("\nAnother user changed this layout after the tool started. Restart "
-                          "the tool: it then shows that change and the replacement can go "
-                          "through.");
-}
+const QString ConflictAdvice =
+    QStringLiteral("\nAnother user changed this layout after the tool started. Restart "
+                   "the tool: it then shows that change and the replacement can go "
+                   "through.");
 
 // The digest with its SHA-256, summed up from the source now when that was not done on the way.
 ContentDigest Hashed(const ContentDigest& digest, platform::InputFile& source) {
@@ -135,26 +90,6 @@ QString InDoubtText(const QString& reportId, const QString& cause, const QString
         .arg(cause, checkFailure, reportId);
 }
 
-void LocateReport(db::Dataset& reports, const QString& reportId) {
-    if (!reports.Locate(KeyField, reportId))
-        throw ReportNotFound(reportId);
-}
-
-// Which of two rows sharing an identifier holds the layout is anyone's guess: refused, as an
-// update of such an identifier is.
-void LocateUniqueReport(db::Dataset& reports, const QString& reportId) {
-    int rows = 0;
-    for (int row = 0; reports.MoveTo(row); ++row)
-        rows += reports.FieldAsString(KeyField) == reportId ? 1 : 0;
-    if (rows > 1)
-        throw std::runtime_error(QStringLiteral("%1 rows in REPORTS have the identifier %2: the "
-                                                "report identifier is not unique")
-                                     .arg(rows)
-                                     .arg(reportId)
-                                     .toStdString());
-    LocateReport(reports, reportId);
-}
-
 } // namespace
 
 QString PhaseText(Phase phase) {
@@ -173,21 +108,17 @@ QString PhaseText(Phase phase) {
     return {};
 }
 
-ReportNotFound::ReportNotFound(const QString& reportId)
-    : std::runtime_error(QStringLiteral("Report %1 was not found in REPORTS. Nothing was changed.")
-                             .arg(reportId)
-                             .toStdString()) {}
-
-Replacer::Replacer(TDM& dm) : dm_(dm) {}
+Replacer::Replacer(store::LayoutStore& store, std::function<QDateTime()> clock)
+    : store_(store), clock_(std::move(clock)) {}
 
 void Replacer::Cancel() {
     cancelRequested_ = true;
-    dm_.IBD.CancelOperation(db::Database::Cancel::Raise);
+    store_.CancelCall(store::LayoutStore::Cancel::Raise);
 }
 
 void Replacer::Abort() {
     cancelRequested_ = true;
-    dm_.IBD.CancelOperation(db::Database::Cancel::Abort);
+    store_.CancelCall(store::LayoutStore::Cancel::Abort);
 }
 
 void Replacer::report(Phase phase, qint64 done, qint64 total) {
@@ -207,7 +138,7 @@ void Replacer::reportTransfer(qint64 done, qint64 total) {
 Outcome Replacer::Replace(const QString& reportId, const QString& templatePath,
                           const ReplaceOptions& options) {
     Outcome outcome;
-    const TransferHook hook(dm_.IBReports,
+    const TransferHook hook(store_,
                             [this](qint64 done, qint64 total) { reportTransfer(done, total); });
     try {
         run(outcome, reportId, templatePath, options);
@@ -226,30 +157,25 @@ Outcome Replacer::Replace(const QString& reportId, const QString& templatePath,
 void Replacer::run(Outcome& outcome, const QString& reportId, const QString& templatePath,
                    const ReplaceOptions& options) {
     platform::InputFile file(templatePath);
-    db::Transaction& transaction = dm_.IBT;
-    db::Dataset& reports = dm_.IBReports;
-    if (!transaction.Active())
-        transaction.StartTransaction();
-
     report(Phase::ReadingStored);
-    LocateReport(reports, reportId);
+    store_.Locate(reportId);
     {
-        const std::unique_ptr<db::ContentReader> stored = reports.CreateContentReader(ContentField);
-        if (options.skipIdenticalContent && SameBytes(*stored, file)) {
+        const std::unique_ptr<store::Source> stored = store_.ReadStored();
+        if (options.skipIdenticalContent && platform::SameContent(*stored, file)) {
             outcome.result = Outcome::Result::Unchanged;
             return;
         }
     }
     {
-        const std::unique_ptr<db::ContentReader> stored = reports.CreateContentReader(ContentField);
+        const std::unique_ptr<store::Source> stored = store_.ReadStored();
         report(Phase::WritingBackup, 0, stored->size());
         Observed source(
             *stored, stored->size(), options.digests,
             [this](qint64 done, qint64 total) { report(Phase::WritingBackup, done, total); });
         const QString directory = options.backupDirectory.isEmpty() ? platform::WorkingDirectory()
                                                                     : options.backupDirectory;
-        outcome.backupPath = platform::WriteBackup(
-            source, reportId, platform::TimeStamp(platform::LocalNow()), directory);
+        outcome.backupPath =
+            platform::WriteBackup(source, reportId, platform::TimeStamp(clock_()), directory);
         outcome.stored = source.digest();
     }
 
@@ -261,53 +187,37 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
         DigestSink ignored;
         platform::CopyAll(chosen, ignored);
         outcome.replacement = chosen.digest();
-        if (transaction.Active())
-            transaction.RollbackRetaining();
+        store_.RollBack();
         outcome.result = Outcome::Result::DryRun;
         return;
     }
 
-    const PendingEdit edit(reports);
-    {
-        const std::unique_ptr<db::ContentWriter> content =
-            reports.CreateContentWriter(ContentField);
-        content->reserve(file.size());
-        platform::CopyAll(chosen, *content);
-        content->close();
-    }
+    store_.Write(chosen);
     outcome.replacement = chosen.digest();
-    if (!transaction.Active())
-        transaction.StartTransaction();
     postAndCommit(outcome, reportId, file, options.verifyStored);
 }
 
 void Replacer::postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
                              bool verify) {
-    db::Transaction& transaction = dm_.IBT;
-    db::Dataset& reports = dm_.IBReports;
     try {
         report(outcome.replacement.size > 0 ? Phase::SendingNew : Phase::WaitingForDatabase, 0,
                outcome.replacement.size);
-        reports.Post();
+        store_.Post();
         if (verify)
             verifyStored(outcome.replacement);
         report(Phase::WaitingForDatabase);
-        if (transaction.Active())
-            transaction.CommitRetaining();
+        store_.Commit();
         outcome.result = Outcome::Result::Replaced;
         return;
-    } catch (const db::CommitInDoubt& error) {
+    } catch (const store::CommitInDoubt& error) {
         if (settleLostCommit(outcome, reportId, file, QString::fromUtf8(error.what())))
             return;
-    } catch (const db::ServerError& error) {
-        outcome.text = QString::fromUtf8(error.what()) + ConflictAdvice(error);
+    } catch (const store::UpdateConflict& error) {
+        outcome.text = QString::fromUtf8(error.what()) + ConflictAdvice;
     } catch (const std::exception& error) {
         outcome.text = QString::fromUtf8(error.what());
     }
-    Attempt([&] { rollBack(); });
-    // A post that went through before the commit failed left the rolled-back bytes cached.
-    Attempt([&] { reports.RevertLastPost(); });
-    Attempt([&] { reports.Cancel(); });
+    Attempt([&] { store_.RollBack(); });
     outcome.result = Outcome::Result::Failed;
 }
 
@@ -316,7 +226,7 @@ void Replacer::postAndCommit(Outcome& outcome, const QString& reportId, platform
 bool Replacer::settleLostCommit(Outcome& outcome, const QString& reportId,
                                 platform::InputFile& file, const QString& cause) {
     try {
-        const ContentDigest now = StoredAfterLostConnection(dm_.IBD, reportId);
+        const ContentDigest now = store_.StoredAfterLostCommit(reportId);
         if (Holds(now, outcome.replacement, file)) {
             outcome.result = Outcome::Result::Replaced;
             return true;
@@ -334,31 +244,10 @@ bool Replacer::settleLostCommit(Outcome& outcome, const QString& reportId,
     }
 }
 
-// The rejected work must never stay pending in the long-lived transaction, where the next commit
-// would store it. When rolling back retaining fails (a cancel meant for the failed call can stop
-// it too) and the connection is still there, the transaction is rolled back whole and the report
-// list opened afresh in a new one.
-void Replacer::rollBack() {
-    db::Transaction& transaction = dm_.IBT;
-    if (!transaction.Active())
-        return;
-    try {
-        transaction.RollbackRetaining();
-        return;
-    } catch (const std::exception&) {
-        if (!transaction.Active())
-            return;
-    }
-    dm_.IBReports.Close();
-    transaction.Rollback();
-    dm_.OpenReportList();
-}
-
 void Replacer::verifyStored(const ContentDigest& expected) {
     report(Phase::WaitingForDatabase);
     DigestSink stored;
-    dm_.IBReports.StreamStoredContent(
-        ContentField, [&](const char* data, qint64 count) { stored.write(data, count); });
+    store_.ReadBack([&](const char* data, qint64 count) { stored.write(data, count); });
     if (stored.result() != expected)
         throw std::runtime_error(
             QStringLiteral("The server returned other bytes than were sent (%1 bytes, SHA-256 %2)")
@@ -367,23 +256,20 @@ void Replacer::verifyStored(const ContentDigest& expected) {
                 .toStdString());
 }
 
-std::vector<StoredLayout> ListLayouts(TDM& dm) {
-    db::Dataset& reports = dm.IBReports;
+std::vector<StoredLayout> ListLayouts(store::LayoutStore& store) {
     std::vector<StoredLayout> layouts;
-    for (int row = 0; reports.MoveTo(row); ++row) {
+    store.ForEachLayout([&](const store::ListedLayout& layout) {
         DigestSink digest;
-        reports.StreamStoredContent(
-            ContentField, [&](const char* data, qint64 count) { digest.write(data, count); });
-        layouts.push_back({reports.FieldAsString(KeyField), digest.result()});
-    }
+        layout.stream([&](const char* data, qint64 count) { digest.write(data, count); });
+        layouts.push_back({layout.reportId, digest.result()});
+    });
     return layouts;
 }
 
-ContentDigest ExportLayout(TDM& dm, const QString& reportId,
+ContentDigest ExportLayout(store::LayoutStore& store, const QString& reportId,
                            const std::function<void(const char* data, qint64 count)>& sink) {
-    LocateUniqueReport(dm.IBReports, reportId);
     DigestSink digest;
-    dm.IBReports.StreamStoredContent(ContentField, [&](const char* data, qint64 count) {
+    store.StreamLayout(reportId, [&](const char* data, qint64 count) {
         digest.write(data, count);
         sink(data, count);
     });

@@ -1,29 +1,23 @@
 #pragma once
 
 #include "Digest.h"
+#include "platform/BackupName.h"
 
+#include <QDateTime>
 #include <QString>
 #include <atomic>
 #include <functional>
-#include <stdexcept>
-
-class TDM;
-
-namespace db {
-class Dataset;
-}
+#include <vector>
 
 namespace platform {
 class InputFile;
 }
 
-namespace core {
+namespace store {
+class LayoutStore;
+}
 
-// The report list has no row with the identifier.
-class ReportNotFound : public std::runtime_error {
-public:
-    explicit ReportNotFound(const QString& reportId);
-};
+namespace core {
 
 // What a replacement is busy with. Byte counts go with the transfers.
 enum class Phase {
@@ -67,13 +61,13 @@ struct Outcome {
     QString text;              // Failed: the cause; Error, InDoubt: the error's text
 };
 
-// Replaces stored layouts through one data module: the chosen file is held against writers that
+// Replaces layouts of one store: the chosen file is held against writers that
 // use flock, the stored layout goes to a new backup file, the file's bytes replace it and are
-// posted and committed retaining, or rolled back retaining with the row restored. The transaction
-// and the report list stay open for the next replacement.
+// posted and committed, or rolled back with the row restored. The backup's stamp is the clock's.
 class Replacer {
 public:
-    explicit Replacer(TDM& dm);
+    explicit Replacer(store::LayoutStore& store,
+                      std::function<QDateTime()> clock = platform::LocalNow);
 
     // Told every step and, during transfers, the bytes done; on the thread that runs Replace.
     std::function<void(const Progress&)> OnProgress;
@@ -96,12 +90,12 @@ private:
                        bool verifyStored);
     bool settleLostCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
                           const QString& cause);
-    void rollBack();
     void verifyStored(const ContentDigest& expected);
     void report(Phase phase, qint64 done = 0, qint64 total = 0);
     void reportTransfer(qint64 done, qint64 total);
 
-    TDM& dm_;
+    store::LayoutStore& store_;
+    const std::function<QDateTime()> clock_;
     Phase phase_ = Phase::ReadingStored;
     std::atomic<bool> cancelRequested_{false};
 };
@@ -112,11 +106,11 @@ struct StoredLayout {
     QString reportId;
     ContentDigest digest;
 };
-std::vector<StoredLayout> ListLayouts(TDM& dm);
+std::vector<StoredLayout> ListLayouts(store::LayoutStore& store);
 
-// Hands the stored layout's bytes to the sink; ReportNotFound when no row has the identifier,
-// an error when several have it.
-ContentDigest ExportLayout(TDM& dm, const QString& reportId,
+// Hands the stored layout's bytes to the sink; store::NotFound when no row has the identifier,
+// store::NotUnique when several have it.
+ContentDigest ExportLayout(store::LayoutStore& store, const QString& reportId,
                            const std::function<void(const char* data, qint64 count)>& sink);
 
 } // namespace core

@@ -354,13 +354,15 @@ struct Dataset::Impl {
         modifier.Execute();
         const long changed = modifier.RowsAffected();
         if (changed == 0)
-            throw Error("Row not found: the report was deleted by another user");
+            throw RowCountError("Row not found: the report was deleted by another user", changed);
         if (changed > 1)
-            throw Error(QStringLiteral("The update changed %1 rows in %2 instead of one: the "
-                                       "report identifier is not unique")
-                            .arg(changed)
-                            .arg(session->table)
-                            .toStdString());
+            throw RowCountError(
+                QStringLiteral("The update changed %1 rows in %2 instead of one: the "
+                               "report identifier is not unique")
+                    .arg(changed)
+                    .arg(session->table)
+                    .toStdString(),
+                changed);
     }
     // The server filled in columns of its own: take the row back as stored. Its content is read
     // again on demand.

@@ -15,6 +15,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An update that changed another number of rows than the one it was meant for.
+class RowCountError : public Error {
+public:
+    RowCountError(const std::string& text, long rows) : Error(text), rows_(rows) {}
+    long rows() const { return rows_; }
+
+private:
+    long rows_;
+};
+
 // A failure reported by the client library: the interpreted status vector plus its codes.
 class ServerError : public Error {
 public:

@@ -5,6 +5,7 @@
 #include "core/Replacement.h"
 #include "core/ReportCommands.h"
 #include "datamodule/Data.h"
+#include "datamodule/DataModuleStore.h"
 #include "platform/Process.h"
 #include "platform/Resources.h"
 #include "platform/Version.h"
@@ -138,8 +139,12 @@ void TMainF::ConnectCommands() {
     connectCommand(ui->N6, [this] { N6Click(); });
 }
 
-void TMainF::UseDataModule(TDM& dm) {
-    replacer_ = std::make_unique<core::Replacer>(dm);
+void TMainF::UseDataModule(TDM& dm, std::function<QDateTime()> clock) {
+    // The old store lets go of the report list before the new one takes it.
+    replacer_.reset();
+    store_.reset();
+    store_ = std::make_unique<DataModuleStore>(dm);
+    replacer_ = std::make_unique<core::Replacer>(*store_, std::move(clock));
     dm.OnConnected = [this](const QString& target) {
         ShowDatabase(target);
     };

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "TemplateDialog.h"
+#include "platform/BackupName.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QString>
 #include <functional>
@@ -12,6 +14,7 @@ class QKeyEvent;
 class QLabel;
 class QMenu;
 class TDM;
+class DataModuleStore;
 
 namespace core {
 class Replacer;
@@ -37,8 +40,8 @@ public:
     ~TMainF() override;
 
     // Shows "Database: " + the target once the data module has connected, and gives the
-    // report commands the module's transaction and report list.
-    void UseDataModule(TDM& dm);
+    // report commands the module's transaction and report list, their backups stamped by the clock.
+    void UseDataModule(TDM& dm, std::function<QDateTime()> clock = platform::LocalNow);
     // After a failed start: none of the report commands can be reached.
     void DisableDataMenu();
 
@@ -64,7 +67,8 @@ private:
     bool ChooseTemplate();
 
     std::unique_ptr<Ui::TMainF> ui;
-    std::unique_ptr<core::Replacer> replacer_;
+    std::unique_ptr<DataModuleStore> store_;
+    std::unique_ptr<core::Replacer> replacer_; // over store_
     class ReplacementRun* running_ = nullptr;
     bool closeWhenStopped_ = false;
     QString lastTemplate_; // the full path chosen last, by any report command

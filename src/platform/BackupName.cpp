@@ -34,22 +34,10 @@ std::optional<BackupNameParts> IdAndStamp(QStringView text, int attempt) {
                            attempt};
 }
 
-std::function<QDateTime()>& Clock() {
-    static std::function<QDateTime()> clock;
-    return clock;
-}
-
 } // namespace
 
 QDateTime LocalNow() {
-    return Clock() ? Clock()() : QDateTime::currentDateTime();
-}
-
-ReplacedClock::ReplacedClock(std::function<QDateTime()> clock)
-    : saved_(std::exchange(Clock(), std::move(clock))) {}
-
-ReplacedClock::~ReplacedClock() {
-    Clock() = std::move(saved_);
+    return QDateTime::currentDateTime();
 }
 
 QString TimeStamp(const QDateTime& localTime) {

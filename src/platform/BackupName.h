@@ -2,26 +2,12 @@
 
 #include <QDateTime>
 #include <QString>
-#include <functional>
 #include <optional>
 
 namespace platform {
 
-// The local wall-clock time now: the system's, or the replaced clock's while one is in place.
+// The local wall-clock time now.
 QDateTime LocalNow();
-
-// While it lives, LocalNow reads this clock instead: tests pin a backup's stamp with it. Put it in
-// place before other threads call LocalNow, and let them finish before it goes.
-class ReplacedClock {
-public:
-    explicit ReplacedClock(std::function<QDateTime()> clock);
-    ~ReplacedClock();
-    ReplacedClock(const ReplacedClock&) = delete;
-    ReplacedClock& operator=(const ReplacedClock&) = delete;
-
-private:
-    std::function<QDateTime()> saved_;
-};
 
 // "yymmddhhnnss": year modulo 100, month, day, hour (24-hour clock), minutes, seconds, each two
 // zero-padded ASCII digits whatever the locale; fractions of a second are dropped.

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
@@ -188,6 +189,23 @@ template <class Source, class Sink> void CopyAll(Source& source, Sink& sink) {
         filled = detail::FillBuffer(source, buffer.get());
         if (filled > 0)
             sink.write(buffer.get(), filled);
+    }
+}
+
+// Whether the two sources hold the same bytes, compared chunk by chunk to their ends. Sources: as
+// for CopyAll, with qint64 size().
+template <class A, class B> bool SameContent(A& a, B& b) {
+    if (a.size() != b.size())
+        return false;
+    const auto left = std::make_unique_for_overwrite<char[]>(CopyBufferSize);
+    const auto right = std::make_unique_for_overwrite<char[]>(CopyBufferSize);
+    for (;;) {
+        const qint64 got = detail::FillBuffer(a, left.get());
+        if (detail::FillBuffer(b, right.get()) != got ||
+            std::memcmp(left.get(), right.get(), static_cast<size_t>(got)) != 0)
+            return false;
+        if (got < CopyBufferSize)
+            return true;
     }
 }
 

@@ -9,6 +9,7 @@
 #include "core/Digest.h"
 #include "core/Replacement.h"
 #include "datamodule/Data.h"
+#include "datamodule/DataModuleStore.h"
 #include "db/Blob.h"
 #include "gui/Main.h"
 #include "support/FbScratch.h"
@@ -191,7 +192,8 @@ SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace) {
     TDM dm;
     dm.UseTarget(scratch->target());
     dm.OpenReportList();
-    core::Replacer replacer(dm);
+    DataModuleStore store(dm);
+    core::Replacer replacer(store);
     bench::RawConnection floor(scratch->target().toStdString(), fbtest::User, fbtest::Password);
     for (int run = 0; run < plan.runs; ++run) {
         const int which = run % 2;

@@ -3,6 +3,7 @@
 
 #include "core/Replacement.h"
 #include "datamodule/Data.h"
+#include "datamodule/DataModuleStore.h"
 #include "support/AppFixture.h"
 #include "support/FaultClient.h"
 
@@ -78,7 +79,8 @@ protected:
     const QString file = QDir(folder.path()).filePath("new.fr3");
     testbed::FaultClient faults;
     TDM dm{testbed::FaultClient::Path()};
-    core::Replacer replacer{dm};
+    DataModuleStore store{dm};
+    core::Replacer replacer{store};
 };
 
 TEST_F(LostCommitTest, ACommitThatWentThroughIsReportedAsReplaced) {

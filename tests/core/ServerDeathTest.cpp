@@ -3,6 +3,7 @@
 
 #include "core/Replacement.h"
 #include "datamodule/Data.h"
+#include "datamodule/DataModuleStore.h"
 #include "support/AppFixture.h"
 
 #include <QDir>
@@ -33,7 +34,8 @@ protected:
     fbtest::ScratchDatabase scratch{1, server.port()};
     QTemporaryDir folder;
     TDM dm;
-    core::Replacer replacer{dm};
+    DataModuleStore store{dm};
+    core::Replacer replacer{store};
 };
 
 TEST_P(ServerDeathTest, TheRowKeepsItsBytesAndTheBackupIsWhole) {

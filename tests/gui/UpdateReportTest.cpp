@@ -186,8 +186,7 @@ TEST_F(UpdateReportTest, EachCommandReachesItsOwnRow) {
 
 TEST_F(UpdateReportTest, ReplacesTheBytesExactlyAfterABackupThatNeverOverwrites) {
     // The tool's clock stands still, so both backups get this stamp.
-    const platform::ReplacedClock clock(
-        [] { return QDateTime(QDate(2023, 9, 22), QTime(8, 5, 3)); });
+    window.UseDataModule(dm, [] { return QDateTime(QDate(2023, 9, 22), QTime(8, 5, 3)); });
     const QString stamp = "230922080503";
     CreateAndOpen();
     const QByteArray large = RandomBytes(5 * platform::CopyBufferSize / 2 + 7);

@@ -55,12 +55,3 @@ TEST(BackupName, RefusesEveryOtherName) {
     for (const QString& name : refused)
         EXPECT_EQ(ParseBackupFileName(name), std::nullopt) << name.toStdString();
 }
-
-TEST(BackupName, AReplacedClockIsReadUntilItGoes) {
-    const QDateTime pinned(QDate(2023, 9, 22), QTime(8, 5, 3));
-    {
-        const platform::ReplacedClock clock([&] { return pinned; });
-        EXPECT_EQ(platform::LocalNow(), pinned);
-    }
-    EXPECT_NE(platform::LocalNow(), pinned);
-}

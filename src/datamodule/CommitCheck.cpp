@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-namespace core {
+namespace datamodule {
 namespace {
 
 // The new attachment's wait for a server that does not answer.
@@ -45,7 +45,7 @@ void AwaitGone(db::Database& probe, qint64 attachment) {
     }
 }
 
-ContentDigest StoredDigest(db::Database& probe, const QString& reportId) {
+store::ContentDigest StoredDigest(db::Database& probe, const QString& reportId) {
     db::Transaction reading(probe, ReadCommitted);
     reading.StartTransaction();
     db::Statement query(probe, reading);
@@ -55,7 +55,7 @@ ContentDigest StoredDigest(db::Database& probe, const QString& reportId) {
     if (!query.Fetch())
         throw std::runtime_error("the layout's row is gone");
     const db::Value content = query.Row()[0];
-    DigestSink digest;
+    store::DigestSink digest;
     if (!content.null) {
         ISC_QUAD id;
         std::memcpy(&id, content.data.constData(), sizeof id);
@@ -67,7 +67,7 @@ ContentDigest StoredDigest(db::Database& probe, const QString& reportId) {
 
 } // namespace
 
-ContentDigest StoredAfterLostConnection(const db::Database& lost, const QString& reportId) {
+store::ContentDigest StoredAfterLostConnection(const db::Database& lost, const QString& reportId) {
     db::Database probe(lost.client());
     probe.DatabaseName = lost.DatabaseName;
     probe.Params = lost.Params;
@@ -77,4 +77,4 @@ ContentDigest StoredAfterLostConnection(const db::Database& lost, const QString&
     return StoredDigest(probe, reportId);
 }
 
-} // namespace core
+} // namespace datamodule

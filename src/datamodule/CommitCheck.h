@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Digest.h"
+#include "store/Digest.h"
 
 #include <QString>
 
@@ -8,11 +8,11 @@ namespace db {
 class Database;
 }
 
-namespace core {
+namespace datamodule {
 
 // What the layout's row holds now, seen through a new attachment on the connection's target and
 // login once the connection's own attachment has gone from the server: by then a commit it sent
 // has either taken effect or never will. Raises when that cannot be seen within seconds.
-ContentDigest StoredAfterLostConnection(const db::Database& lost, const QString& reportId);
+store::ContentDigest StoredAfterLostConnection(const db::Database& lost, const QString& reportId);
 
-} // namespace core
+} // namespace datamodule

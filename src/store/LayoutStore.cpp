@@ -1,0 +1,7 @@
+#include "LayoutStore.h"
+
+namespace store {
+
+LayoutStore::~LayoutStore() = default;
+
+} // namespace store
