@@ -80,7 +80,8 @@ struct Flow {
 };
 
 struct Connection {
-    Connection(int accepted, int toServer) : client(accepted), server(toServer) {}
+    Connection(platform::FileDescriptor& accepted, platform::FileDescriptor& toServer)
+        : client(accepted.release()), server(toServer.release()) {}
 
     platform::FileDescriptor client, server;
     Flow up, down;       // to the server, to the client
@@ -183,7 +184,9 @@ private:
         makeNonBlocking(server.get());
         tuneForRelay(client.get());
         tuneForRelay(server.get());
-        connections.emplace_back(client.release(), server.release());
+        connections.emplace_back(client, server);
+        // A real link's handshake costs a round trip before the first request can go.
+        connections.back().up.lineFree = Clock::now() + 2 * shape_.oneWayDelay;
     }
 
     void receive(Connection& c, short revents, bool fromClient) {

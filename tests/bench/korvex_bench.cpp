@@ -1,8 +1,9 @@
 // What a replacement costs through the core against the floor (the raw client library doing the
 // same database work in the same segments), how much memory it holds in the window and in
-// korvex-reports, and what one rollout call to many databases saves over one call per database;
+// korvex-reports, what one rollout call to many databases saves over one call per database, and
+// what korvex-reports costs against the floor over an emulated slow link (time and round trips);
 // all measured in one run on the test server, the compared cases taking turns. Run by hand; it
-// never takes part in pass/fail tests.
+// never takes part in pass/fail tests. `korvex_bench --slow-link` runs the slow-link part alone.
 
 #include "Processes.h"
 #include "RawClient.h"
@@ -54,11 +55,11 @@ constexpr qsizetype RolloutSize = 128 * KiB;
 // Over a slow link: fewer runs, each costs seconds.
 constexpr bench::LinkShape SlowShape{std::chrono::milliseconds(25), 4'000'000};
 constexpr qsizetype SlowTemplateSize = 1 * MiB;
-constexpr int SlowTemplateRuns = 4;
+constexpr int SlowTemplateRuns = 3;
 constexpr qsizetype TinyLayoutSize = 60;
-constexpr int TinyLayoutRuns = 6;
+constexpr int TinyLayoutRuns = 5;
 constexpr qsizetype SlowRolloutSize = 20 * KiB;
-constexpr int SlowRolloutRounds = 2;
+constexpr int SlowRolloutRounds = 1;
 constexpr int ManyJobs = 8;
 // The floor's segments over a slow link: the largest the client library takes, for the fewest
 // round trips.
@@ -606,13 +607,14 @@ bool CliHasJobs() {
         .output.contains("--jobs");
 }
 
-// One call to every database with --jobs 1 and with --jobs 8 (one plain call where the option is
-// missing), against the floor doing the databases one after another in one process.
+// Each call replaces a layout of the same size. One call to every database with --jobs 1 and with
+// --jobs 8 (one plain call where the option is missing), against the floor doing the databases one
+// after another in one process.
 SlowRolloutResult MeasureSlowRollout(const bench::SlowLink& link, const Workspace& workspace) {
     std::vector<std::unique_ptr<ScratchDatabase>> databases;
     QStringList targets;
     for (int i = 0; i < RolloutDatabases; ++i) {
-        databases.push_back(ReportsDatabase({SmallRow}, "old"));
+        databases.push_back(ReportsDatabase({SmallRow}, XmlTemplate(SlowRolloutSize, 2999)));
         targets << link.target(databases.back()->path());
     }
     const QStringList into = IntoDatabases(targets, workspace);
@@ -687,7 +689,7 @@ void PrintSlowLink(const std::vector<SlowReplaceResult>& replacements,
         PrintSlowReplace(r);
 
     Print(QStringLiteral("\n   Rollout of a %1 KiB XML layout to %2 databases over the link, %3 "
-                         "rounds; the floor does them one after another in one process.")
+                         "round(s); the floor does them one after another in one process.")
               .arg(SlowRolloutSize / KiB)
               .arg(RolloutDatabases)
               .arg(SlowRolloutRounds));
