@@ -1,18 +1,17 @@
 #include "RawClient.h"
 
-#include "db/Blob.h"
 #include "support/RawHandles.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <chrono>
 #include <stdexcept>
+#include <vector>
 
 namespace bench {
 namespace {
 
 constexpr unsigned short Dialect = 1;
-constexpr unsigned short Segment = db::BlobSegmentSize;
 
 using fbtest::raw::Blob;
 using fbtest::raw::check;
@@ -20,10 +19,14 @@ using fbtest::raw::OneVar;
 using fbtest::raw::Statement;
 using fbtest::raw::Transaction;
 
-QByteArray attachBlock(const std::string& user, const std::string& password) {
+QByteArray attachBlock(const std::string& user, const std::string& password, Wire wire) {
+    static const std::string compressed = "WireCompression=true";
+    std::vector<std::pair<int, const std::string*>> items{{isc_dpb_user_name, &user},
+                                                          {isc_dpb_password, &password}};
+    if (wire == Wire::Compressed)
+        items.emplace_back(isc_dpb_config, &compressed);
     QByteArray block(1, static_cast<char>(isc_dpb_version1));
-    for (const auto& [item, value] :
-         {std::pair{isc_dpb_user_name, &user}, {isc_dpb_password, &password}}) {
+    for (const auto& [item, value] : items) {
         block += static_cast<char>(item);
         block += static_cast<char>(value->size());
         block += QByteArray::fromStdString(*value);
@@ -53,23 +56,31 @@ ISC_QUAD storedBlobId(isc_tr_handle* tr, isc_stmt_handle* stmt, const std::strin
     return blobId;
 }
 
-void drainBlob(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id) {
+// The stored copy, when asked for, is written as the bytes come.
+void readBlob(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id, const FloorWork& work) {
+    QFile copy(work.storedCopy);
+    if (!work.storedCopy.isEmpty() && !copy.open(QIODevice::WriteOnly))
+        throw std::runtime_error("floor: cannot create " + work.storedCopy.toStdString());
     Blob blob;
     ISC_STATUS_ARRAY status;
     check(isc_open_blob2(status, db, tr, blob.get(), &id, 0, nullptr), status, "open BLOB");
-    char segment[Segment];
+    std::vector<char> segment(work.segment);
     for (;;) {
         unsigned short got = 0;
-        const ISC_STATUS result = isc_get_segment(status, blob.get(), &got, Segment, segment);
+        const ISC_STATUS result =
+            isc_get_segment(status, blob.get(), &got, work.segment, segment.data());
         if (result == isc_segstr_eof)
             break;
         if (result != isc_segment)
             check(result, status, "read BLOB");
+        if (copy.isOpen() && copy.write(segment.data(), got) != got)
+            throw std::runtime_error("floor: cannot write " + work.storedCopy.toStdString());
     }
     blob.close();
 }
 
-ISC_QUAD sendFile(isc_db_handle* db, isc_tr_handle* tr, const QString& path) {
+ISC_QUAD sendFile(isc_db_handle* db, isc_tr_handle* tr, const QString& path,
+                  unsigned short segmentSize) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw std::runtime_error("floor: cannot open " + path.toStdString());
@@ -77,11 +88,11 @@ ISC_QUAD sendFile(isc_db_handle* db, isc_tr_handle* tr, const QString& path) {
     ISC_QUAD id{};
     Blob blob;
     check(isc_create_blob2(status, db, tr, blob.get(), &id, 0, nullptr), status, "create BLOB");
-    char segment[Segment];
-    while (const qint64 got = file.read(segment, Segment)) {
+    std::vector<char> segment(segmentSize);
+    while (const qint64 got = file.read(segment.data(), segmentSize)) {
         if (got < 0)
             throw std::runtime_error("floor: cannot read " + path.toStdString());
-        check(isc_put_segment(status, blob.get(), static_cast<unsigned short>(got), segment),
+        check(isc_put_segment(status, blob.get(), static_cast<unsigned short>(got), segment.data()),
               status, "write BLOB");
     }
     blob.close();
@@ -91,8 +102,8 @@ ISC_QUAD sendFile(isc_db_handle* db, isc_tr_handle* tr, const QString& path) {
 } // namespace
 
 RawConnection::RawConnection(const std::string& target, const std::string& user,
-                             const std::string& password) {
-    const QByteArray block = attachBlock(user, password);
+                             const std::string& password, Wire wire) {
+    const QByteArray block = attachBlock(user, password, wire);
     ISC_STATUS_ARRAY status;
     check(isc_attach_database(status, 0, target.c_str(), &db_, static_cast<short>(block.size()),
                               block.constData()),
@@ -104,18 +115,19 @@ RawConnection::~RawConnection() {
     isc_detach_database(status, &db_);
 }
 
-FloorTimes RawConnection::replaceReport(const std::string& id, const QString& templatePath) {
+FloorTimes RawConnection::replaceReport(const std::string& id, const QString& templatePath,
+                                        const FloorWork& work) {
     FloorTimes times;
     auto start = std::chrono::steady_clock::now();
     Transaction tr(db_);
     {
         Statement stmt(db_);
-        drainBlob(&db_, tr.get(), storedBlobId(tr.get(), stmt.get(), id));
+        readBlob(&db_, tr.get(), storedBlobId(tr.get(), stmt.get(), id), work);
     }
     times.storedRead = secondsSince(start);
 
     start = std::chrono::steady_clock::now();
-    ISC_QUAD blobId = sendFile(&db_, tr.get(), templatePath);
+    ISC_QUAD blobId = sendFile(&db_, tr.get(), templatePath, work.segment);
     const std::string sql = "update REPORTS set DESCR = ? where ID = '" + id + "'";
     short present = 0;
     OneVar in(SQL_BLOB, sizeof blobId, &blobId, &present);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "db/Blob.h"
+
 #include <QString>
 #include <ibase.h>
 #include <string>
@@ -12,13 +14,24 @@ struct FloorTimes {
     double sendAndCommit = 0; // the file into a new BLOB, update, commit
 };
 
+// What a floor replacement does beyond the database work itself.
+struct FloorWork {
+    unsigned short segment = db::BlobSegmentSize; // bytes per segment, both ways
+    QString storedCopy; // where the stored BLOB is written; empty: read and dropped
+};
+
+// How the client library talks to the server.
+enum class Wire { Plain, Compressed };
+
 // The floor: a connection of its own, linked straight to the client library, that does a
-// replacement's database work in the layer's own segment size and nothing else: no backup, no
+// replacement's database work in the segment size asked for (by default the layer's own) and
+// nothing else: no backup, no
 // digest, no content held in memory. Failures throw std::runtime_error with the library's message
 // lines.
 class RawConnection {
 public:
-    RawConnection(const std::string& target, const std::string& user, const std::string& password);
+    RawConnection(const std::string& target, const std::string& user, const std::string& password,
+                  Wire wire = Wire::Plain);
     ~RawConnection();
     RawConnection(const RawConnection&) = delete;
     RawConnection& operator=(const RawConnection&) = delete;
@@ -26,7 +39,8 @@ public:
     // Reads the row's stored BLOB to its end, then stores the file's bytes in its place and
     // commits, all in one transaction. The id is a literal of the caller's own, put into the
     // statement text as it is.
-    FloorTimes replaceReport(const std::string& id, const QString& templatePath);
+    FloorTimes replaceReport(const std::string& id, const QString& templatePath,
+                             const FloorWork& work = {});
 
 private:
     isc_db_handle db_ = 0;

@@ -1,11 +1,13 @@
 // What a replacement costs through the core against the floor (the raw client library doing the
 // same database work in the same segments), how much memory it holds in the window and in
-// korvex-reports, and what one rollout call to many databases saves over one call per database;
+// korvex-reports, what one rollout call to many databases saves over one call per database, and
+// what korvex-reports costs against the floor over an emulated slow link (time and round trips);
 // all measured in one run on the test server, the compared cases taking turns. Run by hand; it
-// never takes part in pass/fail tests.
+// never takes part in pass/fail tests. `korvex_bench --slow-link` runs the slow-link part alone.
 
 #include "Processes.h"
 #include "RawClient.h"
+#include "SlowLink.h"
 #include "core/Digest.h"
 #include "core/Replacement.h"
 #include "datamodule/Data.h"
@@ -19,6 +21,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <array>
@@ -50,7 +53,21 @@ constexpr int RolloutDatabases = 20;
 constexpr int RolloutRounds = 5;
 constexpr qsizetype RolloutSize = 128 * KiB;
 
+// Over a slow link: fewer runs, each costs seconds.
+constexpr bench::LinkShape SlowShape{std::chrono::milliseconds(25), 4'000'000};
+constexpr qsizetype SlowTemplateSize = 1 * MiB;
+constexpr int SlowTemplateRuns = 3;
+constexpr qsizetype TinyLayoutSize = 60;
+constexpr int TinyLayoutRuns = 5;
+constexpr qsizetype SlowRolloutSize = 20 * KiB;
+constexpr int SlowRolloutRounds = 1;
+constexpr int ManyJobs = 8;
+// The floor's segments over a slow link: the largest the client library takes, for the fewest
+// round trips.
+constexpr unsigned short LargestSegment = 65535;
+
 const char* const CoreRow = "CORE";
+const char* const CliRow = "CLI";
 const char* const FloorRow = "FLOOR";
 const char* const LargeRow = "LARGE";
 const char* const SmallRow = "SMALL";
@@ -449,6 +466,278 @@ void PrintRollout(const RolloutResult& r) {
               .arg((r.separateCalls.median() / RolloutDatabases - perDatabase) * 1000, 0, 'f', 0));
 }
 
+// 4. Over a slow link: korvex-reports against the floor through the same emulated link.
+
+// A layout template as the designer saves it: bands of fields, much alike, so that it packs about
+// 16:1. Exactly size bytes, a comment filling what the last band leaves.
+QByteArray XmlTemplate(qsizetype size, quint32 seed) {
+    static const char* const fields[] = {
+        "ORDER_NO",   "CUSTOMER", "CUST_NAME",  "ADDRESS1",  "ADDRESS2", "CITY", "ZIP",
+        "COUNTRY",    "PHONE",    "ORDER_DATE", "SHIP_DATE", "AMOUNT",   "TAX",  "TOTAL",
+        "PAY_METHOD", "ITEM_NO",  "QTY",        "PRICE",     "DISCOUNT", "NOTES"};
+    static const char* const aligns[] = {"Left", "Right", "Center"};
+    static const int widths[] = {20, 30, 40, 60};
+    QRandomGenerator random(seed);
+    const auto pick = [&](const auto& choices) {
+        return choices[random.bounded(static_cast<int>(std::size(choices)))];
+    };
+    const QByteArray tail = " </Page>\n</Report>\n";
+    QByteArray xml =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<Report Version=\"2.4\" Units=\"mm\" PrintIfEmpty=\"False\">\n"
+        " <Page Name=\"Page1\" Width=\"210\" Height=\"297\" Margins=\"10 10 10 10\">\n";
+    for (int band = 1, memo = 1;; ++band) {
+        QByteArray next = QByteArray("  <Band Name=\"Band") + QByteArray::number(band) +
+                          "\" Kind=\"MasterData\" Top=\"" +
+                          QByteArray::number(2 * random.bounded(141)) +
+                          "\" Height=\"18.90\" DataSet=\"Orders\">\n";
+        for (int count = 4 + random.bounded(9); count > 0; --count, ++memo)
+            next += QString::asprintf("   <Memo Name=\"Memo%d\" Left=\"%d\" Top=\"0\" Width=\"%d\" "
+                                      "Height=\"18.90\" Font=\"Arial,10,Regular\" Align=\"%s\" "
+                                      "Text=\"[Orders.%s]\"/>\n",
+                                      memo, 2 * random.bounded(96), pick(widths), pick(aligns),
+                                      pick(fields))
+                        .toLatin1();
+        next += "  </Band>\n";
+        if (xml.size() + next.size() + tail.size() + 8 > size)
+            break;
+        xml += next;
+    }
+    const qsizetype filling = size - xml.size() - tail.size() - 8;
+    return xml + "<!--" + QByteArray(filling, ' ') + "-->\n" + tail;
+}
+
+// What a measured call took: seconds and the link's traffic.
+struct LinkRun {
+    double seconds = 0;
+    bench::LinkTraffic traffic;
+};
+
+template <class Work> LinkRun OverLink(const bench::SlowLink& link, Work&& work) {
+    const bench::LinkTraffic before = link.traffic();
+    const Clock::time_point start = Clock::now();
+    work();
+    return {SecondsSince(start), link.traffic() - before};
+}
+
+class LinkSamples {
+public:
+    void add(const LinkRun& run) {
+        seconds.add(run.seconds);
+        roundTrips.add(run.traffic.roundTrips());
+        toServer.add(static_cast<double>(run.traffic.toServer));
+        toClient.add(static_cast<double>(run.traffic.toClient));
+    }
+    // "round trips, KiB to the server / to the client", medians.
+    QString trafficText() const {
+        return QString::asprintf("%.0f rt, %.0f/%.0f KiB", roundTrips.median(),
+                                 toServer.median() / KiB, toClient.median() / KiB);
+    }
+
+    Samples seconds, roundTrips, toServer, toClient;
+};
+
+QStringList IntoDatabases(const QStringList& targets, const Workspace& workspace) {
+    QStringList arguments;
+    for (const QString& target : targets)
+        arguments << QStringLiteral("-d") << target;
+    return arguments << QStringLiteral("--backup-dir") << workspace.backups();
+}
+
+void ReplaceWithCli(const char* row, const QString& file, const QStringList& into) {
+    bench::RunToEnd(KORVEX_REPORTS_BINARY,
+                    QStringList{QStringLiteral("replace"), QString::fromLatin1(row), file} + into);
+}
+
+// The floor over the link: its own attachment with wire compression, the stored layout read into
+// a file, the new one written in the largest segments.
+void ReplaceWithFloor(const QString& target, const char* row, const QString& file,
+                      const QString& storedCopy) {
+    bench::RawConnection floor(target.toStdString(), fbtest::User, fbtest::Password,
+                               bench::Wire::Compressed);
+    floor.replaceReport(row, file, bench::FloorWork{LargestSegment, storedCopy});
+}
+
+void RequireFile(const QString& path, const QByteArray& expected, const char* who) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.readAll() != expected)
+        throw std::runtime_error(std::string(who) + ": the copy of the stored layout in " +
+                                 path.toStdString() + " is not byte-exact");
+}
+
+struct SlowReplaceResult {
+    qsizetype size;
+    int runs;
+    LinkSamples cli, floor;
+    Samples pairRatios;
+};
+
+// korvex-reports and the floor take turns, each replacing the other of two contents on its own row.
+SlowReplaceResult MeasureSlowReplace(const bench::SlowLink& link, const Workspace& workspace,
+                                     const QByteArray (&contents)[2], int runs) {
+    const QString files[2] = {workspace.write(QStringLiteral("slow-a.fr3"), contents[0]),
+                              workspace.write(QStringLiteral("slow-b.fr3"), contents[1])};
+    const QString storedCopy = workspace.write(QStringLiteral("floor-stored.fr3"), {});
+    const auto scratch = ReportsDatabase({CliRow, FloorRow}, contents[1]);
+    const QString target = link.target(scratch->path());
+    const QStringList into = IntoDatabases({target}, workspace);
+    SlowReplaceResult result{contents[0].size(), runs, {}, {}, {}};
+    for (int run = 0; run < runs; ++run) {
+        const int which = run % 2;
+        const LinkRun cli = OverLink(link, [&] { ReplaceWithCli(CliRow, files[which], into); });
+        result.cli.add(cli);
+        RequireStored(*scratch, CliRow, contents[which], "korvex-reports over the link");
+        workspace.clearBackups();
+
+        const LinkRun floor =
+            OverLink(link, [&] { ReplaceWithFloor(target, FloorRow, files[which], storedCopy); });
+        result.floor.add(floor);
+        result.pairRatios.add(cli.seconds / floor.seconds);
+        RequireStored(*scratch, FloorRow, contents[which], "floor over the link");
+        RequireFile(storedCopy, contents[1 - which], "floor over the link");
+    }
+    return result;
+}
+
+struct SlowRolloutResult {
+    bool jobsAvailable = false;
+    LinkSamples sequential, parallel, floor;
+};
+
+bool CliHasJobs() {
+    return bench::RunToEnd(KORVEX_REPORTS_BINARY, {QStringLiteral("--help")})
+        .output.contains("--jobs");
+}
+
+// Each call replaces a layout of the same size. One call to every database with --jobs 1 and with
+// --jobs 8 (one plain call where the option is missing), against the floor doing the databases one
+// after another in one process.
+SlowRolloutResult MeasureSlowRollout(const bench::SlowLink& link, const Workspace& workspace) {
+    std::vector<std::unique_ptr<ScratchDatabase>> databases;
+    QStringList targets;
+    for (int i = 0; i < RolloutDatabases; ++i) {
+        databases.push_back(ReportsDatabase({SmallRow}, XmlTemplate(SlowRolloutSize, 2999)));
+        targets << link.target(databases.back()->path());
+    }
+    const QStringList into = IntoDatabases(targets, workspace);
+    const auto requireEverywhere = [&](const QByteArray& layout, const char* who) {
+        for (const auto& database : databases)
+            RequireStored(*database, SmallRow, layout, who);
+        workspace.clearBackups();
+    };
+    const QString storedCopy = workspace.write(QStringLiteral("floor-stored.fr3"), {});
+
+    SlowRolloutResult result;
+    result.jobsAvailable = CliHasJobs();
+    const auto jobs = [&](int count) {
+        return result.jobsAvailable ? QStringList{QStringLiteral("--jobs"), QString::number(count)}
+                                    : QStringList{};
+    };
+    quint32 seed = 3000;
+    const auto rollOut = [&](LinkSamples& samples, const char* who, const auto& replace) {
+        const QByteArray layout = XmlTemplate(SlowRolloutSize, ++seed);
+        const QString file = workspace.write(QStringLiteral("slow-rollout.fr3"), layout);
+        samples.add(OverLink(link, [&] { replace(file); }));
+        requireEverywhere(layout, who);
+    };
+    for (int round = 0; round < SlowRolloutRounds; ++round) {
+        rollOut(result.sequential, "korvex-reports, one job",
+                [&](const QString& file) { ReplaceWithCli(SmallRow, file, into + jobs(1)); });
+        if (result.jobsAvailable)
+            rollOut(result.parallel, "korvex-reports, many jobs", [&](const QString& file) {
+                ReplaceWithCli(SmallRow, file, into + jobs(ManyJobs));
+            });
+        rollOut(result.floor, "floor rollout", [&](const QString& file) {
+            for (const QString& target : targets)
+                ReplaceWithFloor(target, SmallRow, file, storedCopy);
+        });
+    }
+    return result;
+}
+
+void PrintSlowReplace(const SlowReplaceResult& r) {
+    Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+              .arg(r.size >= MiB ? Mib(r.size) : QStringLiteral("%1 B").arg(r.size), 8)
+              .arg(r.runs, 5)
+              .arg(r.cli.seconds.text(), 26)
+              .arg(r.floor.seconds.text(), 26)
+              .arg(r.pairRatios.median(), 16, 'f', 2)
+              .arg(r.cli.trafficText(), 24)
+              .arg(r.floor.trafficText(), 24));
+}
+
+void PrintSlowLink(const std::vector<SlowReplaceResult>& replacements,
+                   const SlowRolloutResult& rollout, qsizetype packedTemplate) {
+    Print(QStringLiteral("\n4. Over an emulated link of %1 ms round trip and %2 Mbit/s (a proxy "
+                         "on loopback). korvex-reports replace (a process each) against the floor "
+                         "(raw client: attach with wire compression, read the stored BLOB into "
+                         "a file, write the new one in %3-byte segments, update, commit, "
+                         "detach). The 1 MiB template is XML (zlib: %4 bytes). Seconds, median "
+                         "(fastest-slowest); traffic: round trips, KiB to the server/to the "
+                         "client.")
+              .arg(2 * SlowShape.oneWayDelay.count() / 1000)
+              .arg(static_cast<double>(SlowShape.bitsPerSecond) / 1e6)
+              .arg(LargestSegment)
+              .arg(packedTemplate));
+    Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
+              .arg(QStringLiteral("size"), 8)
+              .arg(QStringLiteral("runs"), 5)
+              .arg(QStringLiteral("korvex-reports"), 26)
+              .arg(QStringLiteral("floor"), 26)
+              .arg(QStringLiteral("median of pairs"), 16)
+              .arg(QStringLiteral("korvex-reports traffic"), 24)
+              .arg(QStringLiteral("floor traffic"), 24));
+    for (const SlowReplaceResult& r : replacements)
+        PrintSlowReplace(r);
+
+    Print(QStringLiteral("\n   Rollout of a %1 KiB XML layout to %2 databases over the link, %3 "
+                         "round(s); the floor does them one after another in one process.")
+              .arg(SlowRolloutSize / KiB)
+              .arg(RolloutDatabases)
+              .arg(SlowRolloutRounds));
+    const double floor = rollout.floor.seconds.median();
+    const auto line = [&](const char* who, const LinkSamples& samples) {
+        Print(QStringLiteral("   %1 %2 s, %3; /floor %4")
+                  .arg(QString::fromLatin1(who), -22)
+                  .arg(samples.seconds.text(), 26)
+                  .arg(samples.trafficText(), 26)
+                  .arg(samples.seconds.median() / floor, 0, 'f', 2));
+    };
+    line(rollout.jobsAvailable ? "--jobs 1" : "one call (sequential)", rollout.sequential);
+    if (rollout.jobsAvailable) {
+        line(qPrintable(QStringLiteral("--jobs %1").arg(ManyJobs)), rollout.parallel);
+        Print(QStringLiteral("   --jobs %1 / --jobs 1: %2")
+                  .arg(ManyJobs)
+                  .arg(rollout.parallel.seconds.median() / rollout.sequential.seconds.median(), 0,
+                       'f', 2));
+    } else {
+        Print(QStringLiteral("   --jobs is not available in this korvex-reports: one sequential "
+                             "call measured instead."));
+    }
+    line("floor", rollout.floor);
+}
+
+void SlowLinkSection(const Workspace& workspace) {
+    const bench::SlowLink link(SlowShape, std::chrono::seconds(600));
+    std::fprintf(stderr, "over the slow link (port %d)...\n", link.port());
+    const QByteArray templates[2] = {XmlTemplate(SlowTemplateSize, 1),
+                                     XmlTemplate(SlowTemplateSize, 2)};
+    const QByteArray tiny[2] = {RandomBytes(TinyLayoutSize, 60), RandomBytes(TinyLayoutSize, 61)};
+    std::vector<SlowReplaceResult> replacements;
+    replacements.push_back(MeasureSlowReplace(link, workspace, templates, SlowTemplateRuns));
+    replacements.push_back(MeasureSlowReplace(link, workspace, tiny, TinyLayoutRuns));
+    std::fprintf(stderr, "rollout over the slow link...\n");
+    const SlowRolloutResult rollout = MeasureSlowRollout(link, workspace);
+    PrintSlowLink(replacements, rollout, qCompress(templates[0]).size());
+}
+
+// Only the slow-link section, for quicker rounds while working on the network traffic.
+int SlowLinkOnly() {
+    const Workspace workspace;
+    SlowLinkSection(workspace);
+    return 0;
+}
+
 int Benchmark() {
     const Clock::time_point start = Clock::now();
     Print(QStringLiteral("korvex_bench on the test server, load average at start: %1")
@@ -473,6 +762,8 @@ int Benchmark() {
     std::fprintf(stderr, "rollout to %d databases...\n", RolloutDatabases);
     PrintRollout(MeasureRollout(workspace));
 
+    SlowLinkSection(workspace);
+
     Print(QStringLiteral("\nThe whole run, checks included, took %1 s; load average at the end: "
                          "%2.")
               .arg(SecondsSince(start), 0, 'f', 0)
@@ -490,6 +781,8 @@ int main(int argc, char* argv[]) {
         if (argc > 1 && std::strcmp(argv[1], "--window") == 0)
             return WindowReplace(argc, argv);
         const QCoreApplication application(argc, argv);
+        if (argc > 1 && std::strcmp(argv[1], "--slow-link") == 0)
+            return SlowLinkOnly();
         return Benchmark();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvex_bench: %s\n", e.what());
