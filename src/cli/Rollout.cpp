@@ -140,6 +140,8 @@ int Rollout::run() {
         if ((working_ == 0 && allStartedPrinted()) || Supervisor::Clock::now() >= *leaveAt)
             return endInterrupted(*signal, lock);
     }
+    if (const std::optional<int> signal = supervisor_.interruption())
+        return endInterrupted(*signal, lock);
     lock.unlock();
     command_.Finish(static_cast<int>(printed_), failed_);
     return command_.ExitCode(failed_);
