@@ -15,12 +15,14 @@ namespace {
 
 // How often the run loop looks at the signals while it waits for reports.
 constexpr std::chrono::milliseconds Tick(100);
-// How long work that an abort has not ended may go on before the interrupted run leaves it.
+// How long a connect may go on after a signal before the interrupted run leaves it.
 constexpr std::chrono::seconds LeaveAfter = AbortAfter + std::chrono::seconds(1);
 
-// The client library cannot cancel a connect, and dropping its socket would take the socket of
-// whichever thread's connection it is: with several at once none can tell its own apart by time.
-// So a connect ends by its own timeout, which the deadline bounds.
+// The client library cannot cancel a connect, and shutting down the sockets opened since a
+// database's work began would, with several at once, cut the other databases' connections too:
+// nothing tells which thread a socket was opened for. So no socket is touched: a connect ends by
+// its own timeout, bounded by the deadline (3 s past it, when an abort would have dropped it), and
+// an interrupted run leaves a connect still waiting to the server (see endInterrupted).
 int ConnectTimeout(const Invocation& invocation) {
     const int deadlineBound = invocation.targetTimeout + static_cast<int>(AbortAfter.count());
     return invocation.targetTimeout > 0 ? std::min(invocation.connectTimeout, deadlineBound)
@@ -53,13 +55,15 @@ public:
     int run();
 
 private:
+    class Connecting;
+
     void work();
     Report workOn(const QString& target);
     // Prints the reports that are in, in order, up to the first one still awaited.
     void printReady(std::unique_lock<std::mutex>& lock);
     void print(const Report& report);
-    bool allStartedPrinted() const { return printed_ == started_; }
-    // After a termination signal: what is still in flight is told as interrupted.
+    // After a termination signal, once no work is in flight but connects: those are told as
+    // interrupted.
     int endInterrupted(int signal, std::unique_lock<std::mutex>& lock);
 
     const Invocation& invocation_;
@@ -70,12 +74,45 @@ private:
     std::condition_variable changed_;
     qsizetype started_ = 0;
     qsizetype printed_ = 0;
-    int working_ = 0; // worker threads not yet done
+    int inFlight_ = 0;     // databases started and not yet reported
+    int connecting_ = 0;   // of these, the ones in their connect
+    bool leaving_ = false; // the run ends without the connects in flight
     std::vector<std::optional<Report>> reports_;
 
     int failed_ = 0; // the run loop's own
     Supervisor supervisor_;
     std::vector<std::jthread> workers_; // last: they use the rest
+};
+
+// A connect in flight. One that the interrupted run has left, and told as interrupted, must not
+// go on to change the database: deciding to leave and ending a connect take the same lock.
+class Rollout::Connecting {
+public:
+    explicit Connecting(Rollout& rollout) : rollout_(rollout) {
+        const std::lock_guard lock(rollout_.mutex_);
+        ++rollout_.connecting_;
+    }
+    ~Connecting() {
+        const std::lock_guard lock(rollout_.mutex_);
+        if (!done_)
+            --rollout_.connecting_;
+    }
+    Connecting(const Connecting&) = delete;
+    Connecting& operator=(const Connecting&) = delete;
+
+    // Throws when the run has left it.
+    void done() {
+        const std::lock_guard lock(rollout_.mutex_);
+        if (rollout_.leaving_)
+            throw std::runtime_error(
+                InterruptedText(*rollout_.supervisor_.interruption()).toStdString());
+        --rollout_.connecting_;
+        done_ = true;
+    }
+
+private:
+    Rollout& rollout_;
+    bool done_ = false;
 };
 
 Report Rollout::workOn(const QString& target) {
@@ -84,7 +121,9 @@ Report Rollout::workOn(const QString& target) {
         TDM dm;
         const Supervisor::Stopper stopper(
             work, [&dm](db::Database::Cancel how) { dm.IBD.CancelOperation(how); });
+        Connecting connecting(*this);
         Open(dm, target, invocation_);
+        connecting.done();
         return command_.Run(target, dm, work);
     } catch (const std::exception& error) {
         return command_.Failed(target, work.failureText(QString::fromUtf8(error.what())));
@@ -95,14 +134,14 @@ void Rollout::work() {
     std::unique_lock lock(mutex_);
     while (started_ < targets_.size() && !supervisor_.interruption()) {
         const qsizetype index = started_++;
+        ++inFlight_;
         lock.unlock();
         Report report = workOn(targets_[index]);
         lock.lock();
         reports_[index] = std::move(report);
+        --inFlight_;
         changed_.notify_all();
     }
-    --working_;
-    changed_.notify_all();
 }
 
 void Rollout::print(const Report& report) {
@@ -124,7 +163,6 @@ void Rollout::printReady(std::unique_lock<std::mutex>& lock) {
 
 int Rollout::run() {
     const qsizetype threads = std::min<qsizetype>(invocation_.jobs, targets_.size());
-    working_ = static_cast<int>(threads);
     for (qsizetype i = 0; i < threads; ++i)
         workers_.emplace_back([this] { work(); });
     std::unique_lock lock(mutex_);
@@ -137,7 +175,8 @@ int Rollout::run() {
             continue;
         if (!leaveAt)
             leaveAt = Supervisor::Clock::now() + LeaveAfter;
-        if ((working_ == 0 && allStartedPrinted()) || Supervisor::Clock::now() >= *leaveAt)
+        // An abort ends the rest soon; work past it, such as a commit's check, is waited for.
+        if (inFlight_ == 0 || (Supervisor::Clock::now() >= *leaveAt && inFlight_ == connecting_))
             return endInterrupted(*signal, lock);
     }
     if (const std::optional<int> signal = supervisor_.interruption())
@@ -148,19 +187,19 @@ int Rollout::run() {
 }
 
 int Rollout::endInterrupted(int signal, std::unique_lock<std::mutex>& lock) {
+    leaving_ = connecting_ > 0;
     const qsizetype started = started_;
     for (; printed_ < started; ++printed_) {
         const std::optional<Report> report = std::exchange(reports_[printed_], std::nullopt);
         print(report ? *report : command_.Failed(targets_[printed_], InterruptedText(signal)));
     }
-    const bool left = working_ > 0;
     lock.unlock();
     command_.Finish(static_cast<int>(started), failed_);
     SayInterrupted(signal, targets_.size() - started);
-    // A thread still in the client library, stuck in a connect, would race the library's and
-    // the program's shutdown: end without them. Everything printed is flushed already, and the
-    // server drops a connection that was never made.
-    if (left) {
+    // A thread still in the client library's connect would race the library's and the program's
+    // shutdown: end without them. Everything printed is flushed already, and the server drops a
+    // connection that was never made.
+    if (leaving_) {
         std::fflush(nullptr);
         ::_exit(Interrupted);
     }
