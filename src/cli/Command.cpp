@@ -27,8 +27,15 @@ void Command::Take(const Invocation& invocation, const QCommandLineParser& parse
     Check(parser);
 }
 
-void Command::Failed(const QString& target, const QString& text) {
-    PrintError(target, text);
+void Report::Complain(const QString& target, const QString& text) {
+    lines.push_back({stderr, ErrorLine(target, text)});
+}
+
+Report Command::Failed(const QString& target, const QString& text) const {
+    Report report;
+    report.failed = true;
+    report.Complain(target, text);
+    return report;
 }
 
 } // namespace cli

@@ -1,17 +1,38 @@
 #pragma once
 
 #include "Rollout.h"
+#include "Supervisor.h"
+#include "core/Replacement.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
+#include <cstdio>
+#include <vector>
 
 class TDM;
 
 namespace cli {
 
-class Supervisor;
+// What the work on one database came to: made on the thread that did it, its lines printed and
+// its results counted by the run loop in the databases' order.
+struct Report {
+    struct Line {
+        std::FILE* stream;
+        QString text;
+    };
+
+    void Say(QString text) { lines.push_back({stdout, std::move(text)}); }
+    // A failure on the database, on standard error.
+    void Complain(const QString& target, const QString& text);
+
+    std::vector<Line> lines;
+    bool failed = false;
+    std::optional<core::Outcome::Result> result; // what replace and restore count
+    std::optional<QJsonObject> json;             // list --json: the database's entry
+};
 
 // A command line that cannot be carried out as written.
 struct UsageProblem {
@@ -52,10 +73,12 @@ public:
     // definition. Throws UsageProblem for what only this command refuses.
     void Take(const Invocation& invocation, const QCommandLineParser& parser);
 
-    // Its work on one database; false when it failed there.
-    virtual bool Run(const QString& target, TDM& dm, Supervisor& supervisor) = 0;
+    // Its work on one database, on a thread of the rollout's: const, as several run at once.
+    virtual Report Run(const QString& target, TDM& dm, Supervisor::Target& work) const = 0;
     // When it could not be done on the database.
-    virtual void Failed(const QString& target, const QString& text);
+    virtual Report Failed(const QString& target, const QString& text) const;
+    // Each database's report in turn, from one thread, once its lines are printed.
+    virtual void Tally(const Report& /*report*/) {}
     // After the last database.
     virtual void Finish(int /*databases*/, int /*failed*/) {}
     virtual int ExitCode(int failed) const { return failed == 0 ? 0 : 1; }

@@ -76,21 +76,21 @@ void Export::Check(const QCommandLineParser&) {
         throw UsageProblem{QStringLiteral("export takes one database")};
 }
 
-bool Export::Run(const QString&, TDM& dm, Supervisor&) {
+Report Export::Run(const QString&, TDM& dm, Supervisor::Target&) const {
     const QString& reportId = invocation().args[0];
     const QString& path = invocation().args[1];
+    Report report;
     if (path == u"-") {
         ExportToStandardOutput(dm, reportId);
-        return true;
+        return report;
     }
     const core::ContentDigest digest = platform::IsExistingSpecialFile(path)
                                            ? ExportInPlace(dm, reportId, path)
                                            : ExportBeside(dm, reportId, path);
     // A line after the bytes would become part of them.
     if (!IsStandardOutput(path))
-        Print(stdout,
-              QStringLiteral("exported %1: %2 to %3").arg(reportId, Describe(digest), path));
-    return true;
+        report.Say(QStringLiteral("exported %1: %2 to %3").arg(reportId, Describe(digest), path));
+    return report;
 }
 
 } // namespace cli

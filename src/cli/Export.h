@@ -8,7 +8,8 @@ namespace cli {
 class Export final : public Command {
 public:
     Export();
-    bool Run(const QString& target, TDM& dm, Supervisor& supervisor) override;
+    // Writes standard output itself when FILE is -: it takes one database.
+    Report Run(const QString& target, TDM& dm, Supervisor::Target& work) const override;
 
 private:
     void Check(const QCommandLineParser& parser) override;

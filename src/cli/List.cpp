@@ -42,7 +42,8 @@ void List::Check(const QCommandLineParser& parser) {
     json_ = parser.isSet(Json);
 }
 
-bool List::Run(const QString& target, TDM& dm, Supervisor&) {
+Report List::Run(const QString& target, TDM& dm, Supervisor::Target&) const {
+    Report report;
     QJsonArray reports;
     DataModuleStore store(dm);
     for (const core::StoredLayout& layout : core::ListLayouts(store)) {
@@ -53,20 +54,26 @@ bool List::Run(const QString& target, TDM& dm, Supervisor&) {
             continue;
         }
         const QString prefix = invocation().targets.size() > 1 ? target + u'\t' : QString();
-        Print(stdout, prefix + QStringLiteral("%1\t%2\t%3")
-                                   .arg(Escaped(layout.reportId))
-                                   .arg(layout.digest.size)
-                                   .arg(QString::fromLatin1(layout.digest.sha256)));
+        report.Say(prefix + QStringLiteral("%1\t%2\t%3")
+                                .arg(Escaped(layout.reportId))
+                                .arg(layout.digest.size)
+                                .arg(QString::fromLatin1(layout.digest.sha256)));
     }
     if (json_)
-        databases_.append(QJsonObject{{"database", target}, {"reports", reports}});
-    return true;
+        report.json = QJsonObject{{"database", target}, {"reports", reports}};
+    return report;
 }
 
-void List::Failed(const QString& target, const QString& text) {
-    Command::Failed(target, text);
+Report List::Failed(const QString& target, const QString& text) const {
+    Report report = Command::Failed(target, text);
     if (json_)
-        databases_.append(QJsonObject{{"database", target}, {"error", text}});
+        report.json = QJsonObject{{"database", target}, {"error", text}};
+    return report;
+}
+
+void List::Tally(const Report& report) {
+    if (report.json)
+        databases_.append(*report.json);
 }
 
 void List::Finish(int, int) {

@@ -10,8 +10,9 @@ namespace cli {
 class List final : public Command {
 public:
     List();
-    bool Run(const QString& target, TDM& dm, Supervisor& supervisor) override;
-    void Failed(const QString& target, const QString& text) override;
+    Report Run(const QString& target, TDM& dm, Supervisor::Target& work) const override;
+    Report Failed(const QString& target, const QString& text) const override;
+    void Tally(const Report& report) override;
     void Finish(int databases, int failed) override;
 
 private:

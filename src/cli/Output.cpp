@@ -8,10 +8,9 @@ void Print(std::FILE* stream, const QString& line) {
 }
 
 // The database's message lines end in CR LF; a log wants plain line ends.
-void PrintError(const QString& target, const QString& text) {
-    Print(stderr,
-          QStringLiteral("korvex-reports: %1: %2")
-              .arg(target, QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))));
+QString ErrorLine(const QString& target, const QString& text) {
+    return QStringLiteral("korvex-reports: %1: %2")
+        .arg(target, QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
 }
 
 QString Describe(const core::ContentDigest& digest) {

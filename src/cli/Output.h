@@ -11,8 +11,8 @@ namespace cli {
 // far.
 void Print(std::FILE* stream, const QString& line);
 
-// A failure on one database, on standard error.
-void PrintError(const QString& target, const QString& text);
+// "korvex-reports: <target>: <text>": a failure on one database.
+QString ErrorLine(const QString& target, const QString& text);
 
 // "12 bytes (SHA-256 ...)".
 QString Describe(const core::ContentDigest& digest);

@@ -23,7 +23,7 @@ const QCommandLineOption DryRun{QStringLiteral("dry-run"),
 // One line on a terminal's standard error, rewritten as a large transfer goes on.
 class TerminalProgress {
 public:
-    TerminalProgress() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+    explicit TerminalProgress(bool wanted) : enabled_(wanted && ::isatty(STDERR_FILENO) == 1) {}
     ~TerminalProgress() {
         if (shown_)
             std::fputs("\r\033[K", stderr);
@@ -67,25 +67,26 @@ void Replace::Check(const QCommandLineParser& parser) {
     dryRun_ = parser.isSet(DryRun);
 }
 
-bool Replace::Run(const QString& target, TDM& dm, Supervisor& supervisor) {
+Report Replace::Run(const QString& target, TDM& dm, Supervisor::Target& work) const {
     const QString file = templateFile();
     DataModuleStore store(dm);
     core::Replacer replacer(store);
-    const Supervisor::Stopper stopper(supervisor, [&](db::Database::Cancel how) {
+    const Supervisor::Stopper stopper(work, [&](db::Database::Cancel how) {
         how == db::Database::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
     });
-    TerminalProgress progress;
+    // Several databases' progress at once would overwrite each other's line.
+    TerminalProgress progress(invocation().OneAtATime());
     replacer.OnProgress = [&](const core::Progress& step) {
         progress(step);
     };
     const core::ReplaceOptions options{backupDirectory_, dryRun_, true, true, true};
-    return Report(target, file, replacer.Replace(invocation().args[0], file, options), supervisor);
+    return Told(target, file, replacer.Replace(invocation().args[0], file, options), work);
 }
 
-bool Replace::Report(const QString& target, const QString& file, const core::Outcome& outcome,
-                     Supervisor& supervisor) {
+Report Replace::Told(const QString& target, const QString& file, const core::Outcome& outcome,
+                     const Supervisor::Target& work) const {
     const QString& reportId = invocation().args[0];
-    ++counts_[outcome.result];
+    Report report;
     // Past the backup, a failure leaves it on disk: say where.
     const QString kept = outcome.backupPath.isEmpty()
                              ? QString()
@@ -93,40 +94,48 @@ bool Replace::Report(const QString& target, const QString& file, const core::Out
     const QString head = target + QStringLiteral(": ");
     switch (outcome.result) {
     case core::Outcome::Result::Replaced:
-        Print(stdout, head + QStringLiteral("replaced %1 with %2 of %3; the %4 stored before "
-                                            "are in %5")
-                                 .arg(reportId, Describe(outcome.replacement), file,
-                                      Describe(outcome.stored), outcome.backupPath));
-        return true;
+        report.Say(head + QStringLiteral("replaced %1 with %2 of %3; the %4 stored before "
+                                         "are in %5")
+                              .arg(reportId, Describe(outcome.replacement), file,
+                                   Describe(outcome.stored), outcome.backupPath));
+        break;
     case core::Outcome::Result::Unchanged:
-        Print(stdout, head + QStringLiteral("unchanged %1: it already holds the bytes of %2")
-                                 .arg(reportId, file));
-        return true;
+        report.Say(
+            head +
+            QStringLiteral("unchanged %1: it already holds the bytes of %2").arg(reportId, file));
+        break;
     case core::Outcome::Result::DryRun:
-        Print(stdout, head + QStringLiteral("dry run %1: backed up %2 to %3; would store %4 "
-                                            "of %5; rolled back")
-                                 .arg(reportId, Describe(outcome.stored), outcome.backupPath,
-                                      Describe(outcome.replacement), file));
-        return true;
+        report.Say(head + QStringLiteral("dry run %1: backed up %2 to %3; would store %4 "
+                                         "of %5; rolled back")
+                              .arg(reportId, Describe(outcome.stored), outcome.backupPath,
+                                   Describe(outcome.replacement), file));
+        break;
     case core::Outcome::Result::InDoubt:
         // Neither done nor failed: counted on its own, and the exit code says so.
-        PrintError(target, outcome.text + kept);
-        Print(stdout, head + QStringLiteral("IN DOUBT %1: the layout may or may not be stored; "
-                                            "check it before trying again")
-                                 .arg(reportId));
-        return true;
+        report.Complain(target, outcome.text + kept);
+        report.Say(head + QStringLiteral("IN DOUBT %1: the layout may or may not be stored; "
+                                         "check it before trying again")
+                              .arg(reportId));
+        break;
     case core::Outcome::Result::Failed:
     case core::Outcome::Result::Error:
+        report = Failed(target, work.failureText(outcome.text + kept));
         break;
     }
-    Failed(target, supervisor.failureText(outcome.text + kept));
-    return false;
+    report.result = outcome.result;
+    return report;
 }
 
-void Replace::Failed(const QString& target, const QString& text) {
-    Command::Failed(target, text);
-    Print(stdout, QStringLiteral("%1: FAILED %2: nothing stored was changed")
-                      .arg(target, invocation().args[0]));
+Report Replace::Failed(const QString& target, const QString& text) const {
+    Report report = Command::Failed(target, text);
+    report.Say(QStringLiteral("%1: FAILED %2: nothing stored was changed")
+                   .arg(target, invocation().args[0]));
+    return report;
+}
+
+void Replace::Tally(const Report& report) {
+    if (report.result)
+        ++counts_[*report.result];
 }
 
 void Replace::Finish(int databases, int failed) {

@@ -11,8 +11,9 @@ namespace cli {
 class Replace : public Command {
 public:
     Replace();
-    bool Run(const QString& target, TDM& dm, Supervisor& supervisor) override;
-    void Failed(const QString& target, const QString& text) override;
+    Report Run(const QString& target, TDM& dm, Supervisor::Target& work) const override;
+    Report Failed(const QString& target, const QString& text) const override;
+    void Tally(const Report& report) override;
     void Finish(int databases, int failed) override;
     int ExitCode(int failed) const override;
 
@@ -25,9 +26,9 @@ protected:
     void Check(const QCommandLineParser& parser) override;
 
 private:
-    // One line for the outcome on the database; false when it failed there.
-    bool Report(const QString& target, const QString& file, const core::Outcome& outcome,
-                Supervisor& supervisor);
+    // The line for the outcome on the database.
+    Report Told(const QString& target, const QString& file, const core::Outcome& outcome,
+                const Supervisor::Target& work) const;
     int counted(core::Outcome::Result result) const;
 
     QString backupDirectory_; // empty: the working directory

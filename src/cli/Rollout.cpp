@@ -6,55 +6,210 @@
 #include "datamodule/Data.h"
 #include "platform/ConnectionTarget.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <unistd.h>
+
 namespace cli {
 namespace {
+
+// How often the run loop looks at the signals while it waits for reports.
+constexpr std::chrono::milliseconds Tick(100);
+// How long a connect may go on after a signal before the interrupted run leaves it.
+constexpr std::chrono::seconds LeaveAfter = AbortAfter + std::chrono::seconds(1);
+
+// The client library cannot cancel a connect, and shutting down the sockets opened since a
+// database's work began would, with several at once, cut the other databases' connections too:
+// nothing tells which thread a socket was opened for. So no socket is touched: a connect ends by
+// its own timeout, bounded by the deadline (3 s past it, when an abort would have dropped it), and
+// an interrupted run leaves a connect still waiting to the server (see endInterrupted).
+int ConnectTimeout(const Invocation& invocation) {
+    const int deadlineBound = invocation.targetTimeout + static_cast<int>(AbortAfter.count());
+    return invocation.targetTimeout > 0 ? std::min(invocation.connectTimeout, deadlineBound)
+                                        : invocation.connectTimeout;
+}
 
 // The data module on one database, its report list open.
 void Open(TDM& dm, const QString& target, const Invocation& invocation) {
     dm.UseTarget(target);
     dm.UseLogin(invocation.login.user, invocation.login.password);
-    dm.UseConnectTimeout(invocation.connectTimeout);
+    dm.UseConnectTimeout(ConnectTimeout(invocation));
     dm.OpenReportList();
 }
 
 void SayInterrupted(int signal, qsizetype notStarted) {
-    Print(stderr, QStringLiteral("korvex-reports: interrupted by %1; %2 database(s) not started")
-                      .arg(SignalName(signal))
+    Print(stderr, QStringLiteral("korvex-reports: %1; %2 database(s) not started")
+                      .arg(InterruptedText(signal))
                       .arg(notStarted));
+}
+
+// The targets, handed to a few worker threads in order, and their reports until printed.
+class Rollout {
+public:
+    Rollout(const Invocation& invocation, Command& command)
+        : invocation_(invocation), command_(command),
+          targets_(invocation.targets.isEmpty() ? QStringList{platform::DefaultConnectionTarget()}
+                                                : invocation.targets),
+          reports_(targets_.size()), supervisor_(invocation.targetTimeout) {}
+
+    int run();
+
+private:
+    class Connecting;
+
+    void work();
+    Report workOn(const QString& target);
+    // Prints the reports that are in, in order, up to the first one still awaited.
+    void printReady(std::unique_lock<std::mutex>& lock);
+    void print(const Report& report);
+    // After a termination signal, once no work is in flight but connects: those are told as
+    // interrupted.
+    int endInterrupted(int signal, std::unique_lock<std::mutex>& lock);
+
+    const Invocation& invocation_;
+    Command& command_;
+    const QStringList targets_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    qsizetype started_ = 0;
+    qsizetype printed_ = 0;
+    int inFlight_ = 0;     // databases started and not yet reported
+    int connecting_ = 0;   // of these, the ones in their connect
+    bool leaving_ = false; // the run ends without the connects in flight
+    std::vector<std::optional<Report>> reports_;
+
+    int failed_ = 0; // the run loop's own
+    Supervisor supervisor_;
+    std::vector<std::jthread> workers_; // last: they use the rest
+};
+
+// A connect in flight. One that the interrupted run has left, and told as interrupted, must not
+// go on to change the database: deciding to leave and ending a connect take the same lock.
+class Rollout::Connecting {
+public:
+    explicit Connecting(Rollout& rollout) : rollout_(rollout) {
+        const std::lock_guard lock(rollout_.mutex_);
+        ++rollout_.connecting_;
+    }
+    ~Connecting() {
+        const std::lock_guard lock(rollout_.mutex_);
+        if (!done_)
+            --rollout_.connecting_;
+    }
+    Connecting(const Connecting&) = delete;
+    Connecting& operator=(const Connecting&) = delete;
+
+    // Throws when the run has left it.
+    void done() {
+        const std::lock_guard lock(rollout_.mutex_);
+        if (rollout_.leaving_)
+            throw std::runtime_error(
+                InterruptedText(*rollout_.supervisor_.interruption()).toStdString());
+        --rollout_.connecting_;
+        done_ = true;
+    }
+
+private:
+    Rollout& rollout_;
+    bool done_ = false;
+};
+
+Report Rollout::workOn(const QString& target) {
+    Supervisor::Target work(supervisor_);
+    try {
+        TDM dm;
+        const Supervisor::Stopper stopper(
+            work, [&dm](db::Database::Cancel how) { dm.IBD.CancelOperation(how); });
+        Connecting connecting(*this);
+        Open(dm, target, invocation_);
+        connecting.done();
+        return command_.Run(target, dm, work);
+    } catch (const std::exception& error) {
+        return command_.Failed(target, work.failureText(QString::fromUtf8(error.what())));
+    }
+}
+
+void Rollout::work() {
+    std::unique_lock lock(mutex_);
+    while (started_ < targets_.size() && !supervisor_.interruption()) {
+        const qsizetype index = started_++;
+        ++inFlight_;
+        lock.unlock();
+        Report report = workOn(targets_[index]);
+        lock.lock();
+        reports_[index] = std::move(report);
+        --inFlight_;
+        changed_.notify_all();
+    }
+}
+
+void Rollout::print(const Report& report) {
+    for (const Report::Line& line : report.lines)
+        Print(line.stream, line.text);
+    failed_ += report.failed ? 1 : 0;
+    command_.Tally(report);
+}
+
+void Rollout::printReady(std::unique_lock<std::mutex>& lock) {
+    while (printed_ < started_ && reports_[printed_]) {
+        const Report report = *std::exchange(reports_[printed_], std::nullopt);
+        lock.unlock();
+        print(report);
+        lock.lock();
+        ++printed_;
+    }
+}
+
+int Rollout::run() {
+    const qsizetype threads = std::min<qsizetype>(invocation_.jobs, targets_.size());
+    for (qsizetype i = 0; i < threads; ++i)
+        workers_.emplace_back([this] { work(); });
+    std::unique_lock lock(mutex_);
+    std::optional<Supervisor::Clock::time_point> leaveAt;
+    while (printed_ < targets_.size()) {
+        changed_.wait_for(lock, Tick);
+        printReady(lock);
+        const std::optional<int> signal = supervisor_.interruption();
+        if (!signal)
+            continue;
+        if (!leaveAt)
+            leaveAt = Supervisor::Clock::now() + LeaveAfter;
+        // An abort ends the rest soon; work past it, such as a commit's check, is waited for.
+        if (inFlight_ == 0 || (Supervisor::Clock::now() >= *leaveAt && inFlight_ == connecting_))
+            return endInterrupted(*signal, lock);
+    }
+    if (const std::optional<int> signal = supervisor_.interruption())
+        return endInterrupted(*signal, lock);
+    lock.unlock();
+    command_.Finish(static_cast<int>(printed_), failed_);
+    return command_.ExitCode(failed_);
+}
+
+int Rollout::endInterrupted(int signal, std::unique_lock<std::mutex>& lock) {
+    leaving_ = connecting_ > 0;
+    const qsizetype started = started_;
+    for (; printed_ < started; ++printed_) {
+        const std::optional<Report> report = std::exchange(reports_[printed_], std::nullopt);
+        print(report ? *report : command_.Failed(targets_[printed_], InterruptedText(signal)));
+    }
+    lock.unlock();
+    command_.Finish(static_cast<int>(started), failed_);
+    SayInterrupted(signal, targets_.size() - started);
+    // A thread still in the client library's connect would race the library's and the program's
+    // shutdown: end without them. Everything printed is flushed already, and the server drops a
+    // connection that was never made.
+    if (leaving_) {
+        std::fflush(nullptr);
+        ::_exit(Interrupted);
+    }
+    return Interrupted;
 }
 
 } // namespace
 
 int Run(const Invocation& invocation, Command& command) {
-    const QStringList targets = invocation.targets.isEmpty()
-                                    ? QStringList{platform::DefaultConnectionTarget()}
-                                    : invocation.targets;
-    Supervisor supervisor(invocation.targetTimeout);
-    int started = 0;
-    int failed = 0;
-    for (const QString& target : targets) {
-        if (supervisor.interruption())
-            break;
-        ++started;
-        const Supervisor::Target work(supervisor);
-        bool done = false;
-        try {
-            TDM dm;
-            const Supervisor::Stopper stopper(
-                supervisor, [&dm](db::Database::Cancel how) { dm.IBD.CancelOperation(how); });
-            Open(dm, target, invocation);
-            done = command.Run(target, dm, supervisor);
-        } catch (const std::exception& error) {
-            command.Failed(target, supervisor.failureText(QString::fromUtf8(error.what())));
-        }
-        failed += done ? 0 : 1;
-    }
-    command.Finish(started, failed);
-    if (const std::optional<int> signal = supervisor.interruption()) {
-        SayInterrupted(*signal, targets.size() - started);
-        return Interrupted;
-    }
-    return command.ExitCode(failed);
+    return Rollout(invocation, command).run();
 }
 
 } // namespace cli

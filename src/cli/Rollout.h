@@ -21,16 +21,20 @@ struct Invocation {
     Login login;
     int connectTimeout = 15; // seconds a server may take to answer a connect
     int targetTimeout = 0;   // seconds one database's work may take; 0: no limit
+    int jobs = 4;            // databases worked on at once
+
+    bool OneAtATime() const { return jobs == 1 || targets.size() <= 1; }
 };
 
 // The exit status after a termination signal: the work in flight was stopped, no later target
 // started.
 constexpr int Interrupted = 4;
 
-// Runs the command on every target, each with its own attachment and transaction, committed or
-// rolled back on its own. Results go to standard output, errors to standard error. Returns the
-// command's exit code, or Interrupted after SIGTERM, SIGINT or SIGHUP, which also stop the work
-// in flight. The work on one target is stopped the same way when it outlasts
+// Runs the command on every target, invocation.jobs of them at once, each with its own attachment
+// and transaction, committed or rolled back on its own. Results go to standard output, errors to
+// standard error, in the targets' order, each target's as soon as the earlier ones' are out.
+// Returns the command's exit code, or Interrupted after SIGTERM, SIGINT or SIGHUP, which also stop
+// the work in flight. The work on one target is stopped the same way when it outlasts
 // invocation.targetTimeout.
 int Run(const Invocation& invocation, Command& command);
 

@@ -35,14 +35,20 @@ QStringList TargetsIn(const QString& path) {
     return targets;
 }
 
-int SecondsFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest) {
+// What a number counts: "seconds".
+int NumberFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest,
+               const QString& what) {
     bool ok = false;
-    const int seconds = parser.value(option).toInt(&ok);
-    if (!ok || seconds < fewest)
-        throw UsageProblem{QStringLiteral("%1 takes a whole number of seconds from %2")
-                               .arg(Spelled(option.names().constFirst()))
+    const int number = parser.value(option).toInt(&ok);
+    if (!ok || number < fewest)
+        throw UsageProblem{QStringLiteral("%1 takes a whole number of %2 from %3")
+                               .arg(Spelled(option.names().constFirst()), what)
                                .arg(fewest)};
-    return seconds;
+    return number;
+}
+
+int SecondsFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest) {
+    return NumberFrom(parser, option, fewest, QStringLiteral("seconds"));
 }
 
 // An empty value would quietly mean a default: the working directory's database or folder.
@@ -55,7 +61,8 @@ void CheckValuesGiven(const QCommandLineParser& parser) {
 } // namespace
 
 void SharedOptions::AddTo(QCommandLineParser& parser) const {
-    parser.addOptions({database_, targets_, user_, passwordFile_, connectTimeout_, timeout_});
+    parser.addOptions(
+        {database_, targets_, user_, passwordFile_, connectTimeout_, timeout_, jobs_});
 }
 
 Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const {
@@ -67,6 +74,7 @@ Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const
         invocation.targets += TargetsIn(parser.value(targets_));
     invocation.connectTimeout = SecondsFrom(parser, connectTimeout_, 1);
     invocation.targetTimeout = SecondsFrom(parser, timeout_, 0);
+    invocation.jobs = NumberFrom(parser, jobs_, 1, QStringLiteral("databases"));
     return invocation;
 }
 

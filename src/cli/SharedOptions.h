@@ -45,6 +45,12 @@ private:
                                                      "changes, and the next database starts. "
                                                      "Default: 0, no limit."),
                                       QStringLiteral("seconds"), QStringLiteral("0")};
+    const QCommandLineOption jobs_{QStringLiteral("jobs"),
+                                   QStringLiteral("Work on this many databases at once, each on "
+                                                  "its own connection; the lines still come in "
+                                                  "the databases' order. 1: one after the other. "
+                                                  "Default: 4."),
+                                   QStringLiteral("count"), QStringLiteral("4")};
 };
 
 } // namespace cli

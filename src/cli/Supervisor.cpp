@@ -1,12 +1,11 @@
 #include "Supervisor.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace cli {
 namespace {
 
-// How long the server may take to answer a cancel before the connection is dropped.
-constexpr std::chrono::seconds AbortAfter(3);
 // How often deadlines are looked at, and how long the destructor may wait for the thread.
 constexpr int TickMs = 100;
 
@@ -14,6 +13,10 @@ constexpr int TickMs = 100;
 
 QString SignalName(int signal) {
     return QStringLiteral("SIG") + QString::fromLatin1(sigabbrev_np(signal));
+}
+
+QString InterruptedText(int signal) {
+    return QStringLiteral("interrupted by %1").arg(SignalName(signal));
 }
 
 Supervisor::Supervisor(int timeoutSeconds)
@@ -32,11 +35,6 @@ std::optional<int> Supervisor::interruption() const {
     return signal_;
 }
 
-QString Supervisor::failureText(const QString& text) const {
-    const std::lock_guard lock(mutex_);
-    return stopReason_.value_or(text);
-}
-
 void Supervisor::watch() {
     for (;;) {
         const int signal = platform::TakeTerminationSignal(TickMs);
@@ -47,59 +45,63 @@ void Supervisor::watch() {
     }
 }
 
-// Under the lock, so that no stopper goes away while it is used.
+// Under the lock, so that no target or stopper goes away while it is used.
 void Supervisor::step(int signal) {
     if (signal != 0 && !signal_)
         signal_ = signal;
-    if (!inTarget_ || aborted_)
-        return;
     const Clock::time_point now = Clock::now();
+    for (Target* target : targets_)
+        target->step(now);
+}
+
+void Supervisor::Target::step(Clock::time_point now) {
+    const auto stop = [this](db::Database::Cancel how) {
+        if (!stops_.empty())
+            (*stops_.back())(how);
+    };
+    if (aborted_)
+        return;
     if (stopReason_) {
         if (now - raisedAt_ >= AbortAfter) {
             aborted_ = true;
             stop(db::Database::Cancel::Abort);
-            sockets_->shutDown();
         }
         return;
     }
-    if (signal_)
-        stopReason_ = QStringLiteral("interrupted by %1").arg(SignalName(*signal_));
-    else if (timeoutSeconds_ > 0 && now - started_ >= std::chrono::seconds(timeoutSeconds_))
-        stopReason_ = QStringLiteral("timed out after %1 s").arg(timeoutSeconds_);
+    const int timeout = supervisor_.timeoutSeconds_;
+    if (supervisor_.signal_)
+        stopReason_ = InterruptedText(*supervisor_.signal_);
+    else if (timeout > 0 && now - started_ >= std::chrono::seconds(timeout))
+        stopReason_ = QStringLiteral("timed out after %1 s").arg(timeout);
     if (!stopReason_)
         return;
     raisedAt_ = now;
     stop(db::Database::Cancel::Raise);
 }
 
-void Supervisor::stop(db::Database::Cancel how) {
-    if (!stops_.empty())
-        (*stops_.back())(how);
-}
-
 Supervisor::Target::Target(Supervisor& supervisor) : supervisor_(supervisor) {
     const std::lock_guard lock(supervisor_.mutex_);
-    supervisor_.inTarget_ = true;
-    supervisor_.started_ = Clock::now();
-    supervisor_.sockets_.emplace();
-    supervisor_.stopReason_.reset();
-    supervisor_.aborted_ = false;
+    supervisor_.targets_.push_back(this);
 }
 
 Supervisor::Target::~Target() {
     const std::lock_guard lock(supervisor_.mutex_);
-    supervisor_.inTarget_ = false;
+    std::erase(supervisor_.targets_, this);
 }
 
-Supervisor::Stopper::Stopper(Supervisor& supervisor, Stop stop)
-    : supervisor_(supervisor), stop_(std::move(stop)) {
+QString Supervisor::Target::failureText(const QString& text) const {
     const std::lock_guard lock(supervisor_.mutex_);
-    supervisor_.stops_.push_back(&stop_);
+    return stopReason_.value_or(text);
+}
+
+Supervisor::Stopper::Stopper(Target& target, Stop stop) : target_(target), stop_(std::move(stop)) {
+    const std::lock_guard lock(target_.supervisor_.mutex_);
+    target_.stops_.push_back(&stop_);
 }
 
 Supervisor::Stopper::~Stopper() {
-    const std::lock_guard lock(supervisor_.mutex_);
-    supervisor_.stops_.pop_back();
+    const std::lock_guard lock(target_.supervisor_.mutex_);
+    target_.stops_.pop_back();
 }
 
 } // namespace cli

@@ -13,16 +13,22 @@
 
 namespace cli {
 
+// How long the server may take to answer a cancel before the connection is dropped.
+constexpr std::chrono::seconds AbortAfter(3);
+
 // "SIGTERM" for SIGTERM.
 QString SignalName(int signal);
+// "interrupted by SIGTERM": why the work on a database stopped.
+QString InterruptedText(int signal);
 
-// Stops the work on one database when its deadline passes or a termination signal comes: first
-// asks the server to fail the call in flight, then, when the work has not ended a few seconds
-// later, drops the connection and shuts the sockets opened since the work began. From a thread of
-// its own, which takes the termination signals that platform::HoldTerminationSignals holds.
+// Stops the work on each database in flight when its deadline passes or a termination signal
+// comes: first asks the server to fail the call in flight, then, when the work has not ended a
+// few seconds later, drops the connection. From a thread of its own, which takes the termination
+// signals that platform::HoldTerminationSignals holds.
 class Supervisor {
 public:
     using Stop = std::function<void(db::Database::Cancel how)>;
+    using Clock = std::chrono::steady_clock;
 
     explicit Supervisor(int timeoutSeconds); // 0: no deadline
     ~Supervisor();
@@ -32,7 +38,7 @@ public:
     // The first termination signal taken, if one came: no database should start any more.
     std::optional<int> interruption() const;
 
-    // The work on one database, its deadline counted from here.
+    // The work on one database, its deadline counted from here; several may run at once.
     class Target {
     public:
         explicit Target(Supervisor& supervisor);
@@ -40,44 +46,42 @@ public:
         Target(const Target&) = delete;
         Target& operator=(const Target&) = delete;
 
+        // Why the work was stopped ("timed out after 5 s"), else the failure's own text.
+        QString failureText(const QString& text) const;
+
     private:
+        friend class Supervisor;
+        void step(Clock::time_point now);
+
         Supervisor& supervisor_;
+        const Clock::time_point started_ = Clock::now();
+        std::vector<const Stop*> stops_; // the latest one made is used
+        std::optional<QString> stopReason_;
+        Clock::time_point raisedAt_;
+        bool aborted_ = false;
     };
 
-    // How to stop the work in flight while this lives; the latest one made is used.
+    // How to stop the work in flight on the target while this lives.
     class Stopper {
     public:
-        Stopper(Supervisor& supervisor, Stop stop);
+        Stopper(Target& target, Stop stop);
         ~Stopper();
         Stopper(const Stopper&) = delete;
         Stopper& operator=(const Stopper&) = delete;
 
     private:
-        Supervisor& supervisor_;
+        Target& target_;
         Stop stop_;
     };
 
-    // Why the current target's work was stopped ("timed out after 5 s"), else the failure's own
-    // text.
-    QString failureText(const QString& text) const;
-
 private:
-    using Clock = std::chrono::steady_clock;
-
     void watch();
     void step(int signal);
-    void stop(db::Database::Cancel how);
 
     const int timeoutSeconds_;
     mutable std::mutex mutex_;
-    std::vector<const Stop*> stops_;
+    std::vector<Target*> targets_;
     std::optional<int> signal_;
-    bool inTarget_ = false;
-    Clock::time_point started_;
-    std::optional<platform::LaterSockets> sockets_; // the target's connection
-    std::optional<QString> stopReason_;
-    Clock::time_point raisedAt_;
-    bool aborted_ = false;
     bool quit_ = false;
     std::thread thread_; // last: starts once the rest is set
 };

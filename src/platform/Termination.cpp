@@ -1,16 +1,10 @@
 #include "Termination.h"
 
 #include <QSocketNotifier>
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <pthread.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -63,35 +57,6 @@ int TakeTerminationSignal(int timeoutMs) {
     const timespec timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
     const int signal = ::sigtimedwait(&set, nullptr, &timeout);
     return signal > 0 ? signal : 0;
-}
-
-// Calls use(fd, status) for each socket open in this process.
-template <typename Use> void ForEachSocket(Use use) {
-    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir("/proc/self/fd"), ::closedir);
-    if (!folder)
-        return;
-    while (const dirent* entry = ::readdir(folder.get())) {
-        char* end = nullptr;
-        const int fd = static_cast<int>(std::strtol(entry->d_name, &end, 10));
-        struct stat status = {};
-        if (*end == '\0' && end != entry->d_name && ::fstat(fd, &status) == 0 &&
-            S_ISSOCK(status.st_mode))
-            use(fd, status);
-    }
-}
-
-LaterSockets::LaterSockets() {
-    ForEachSocket([this](int, const struct stat& status) {
-        earlier_.emplace_back(status.st_dev, status.st_ino);
-    });
-}
-
-void LaterSockets::shutDown() const {
-    ForEachSocket([this](int fd, const struct stat& status) {
-        if (std::find(earlier_.begin(), earlier_.end(), std::pair(status.st_dev, status.st_ino)) ==
-            earlier_.end())
-            ::shutdown(fd, SHUT_RDWR);
-    });
 }
 
 TerminationRequests::TerminationRequests(std::function<void()> onRequest)

@@ -4,9 +4,6 @@
 
 #include <QObject>
 #include <functional>
-#include <sys/types.h>
-#include <utility>
-#include <vector>
 
 class QSocketNotifier;
 
@@ -21,19 +18,6 @@ void HoldTerminationSignals();
 // takes it, returning its number, or 0 when none came. The signals stay held in every thread, so
 // no handler runs for them, the client library's neither.
 int TakeTerminationSignal(int timeoutMs);
-
-// The sockets this process opens after this object is made. Shutting them down makes a call
-// waiting on them fail at once: the last resort for a connect, which the client library offers no
-// way to cancel. Sockets open before, such as ones inherited from the parent, which shares them,
-// are left alone.
-class LaterSockets {
-public:
-    LaterSockets();
-    void shutDown() const;
-
-private:
-    std::vector<std::pair<dev_t, ino_t>> earlier_;
-};
 
 // Turns SIGTERM, SIGINT and SIGHUP (a session logging out, Ctrl+C in a terminal) into a call on
 // the event loop, so the program ends through its ordinary shutdown. The client library installs

@@ -23,7 +23,7 @@ const QByteArray Layout("the new layout");
 class HungServerTest : public testing::Test {
 protected:
     HungServerTest() {
-        for (fbtest::ScratchDatabase* scratch : {&first, &hung, &last})
+        for (fbtest::ScratchDatabase* scratch : {&first, &hung, &second, &last})
             apptest::CreateReports(*scratch);
         QFile file(chosen);
         EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(Layout) == Layout.size());
@@ -46,12 +46,16 @@ protected:
     }
 
     void StartRollout(const QStringList& options) {
-        reports.start(KORVEX_REPORTS_BINARY,
-                      QStringList{"replace", "INVOICE", chosen, "-d", first.target(), "-d",
-                                  hung.target(), "-d", last.target()} +
-                          options);
+        StartReplace({first.target(), hung.target(), last.target()}, options);
+    }
+    void StartReplace(const QStringList& targets, const QStringList& options) {
+        QStringList arguments{"replace", "INVOICE", chosen};
+        for (const QString& target : targets)
+            arguments << "-d" << target;
+        reports.start(KORVEX_REPORTS_BINARY, arguments + options);
         ASSERT_TRUE(reports.waitForStarted());
     }
+    QStringList Lines() const { return Output().split('\n', Qt::SkipEmptyParts); }
     // The exit status, or -1 when it did not end within the bound (or crashed).
     int ExitWithin(int ms) {
         if (!reports.waitForFinished(ms))
@@ -69,8 +73,10 @@ protected:
 
     fbtest::ScratchDatabase first;
     fbtest::ScratchDatabase hung{1, server().port()};
+    fbtest::ScratchDatabase second;
     fbtest::ScratchDatabase last;
     QTemporaryDir folder;
+    const QString missing = "127.0.0.1:" + folder.filePath("missing.fdb");
     const QString chosen = folder.filePath("new.fr3");
     const QString output = folder.filePath("out.log");
     QProcess reports;
@@ -103,12 +109,12 @@ TEST_F(HungServerTest, ADeadlineEndsTheWorkOnAStoppedServerAndTheRolloutGoesOn) 
     EXPECT_EQ(Stored(last), Layout);
 }
 
-// A connect that the stopped server never answers: the signal ends it too, the process exits
-// through its ordinary path, and the log keeps the line of the database done before.
+// A connect that the stopped server never answers, one database at a time: the signal ends it,
+// and the log keeps the line of the database done before.
 TEST_F(HungServerTest, ATerminationSignalEndsARunStuckOnAStoppedServer) {
     {
         const fbtest::StoppedServer stopped(server());
-        StartRollout({});
+        StartRollout({"--jobs", "1"});
         ASSERT_TRUE(QTest::qWaitFor([&] { return !Output().isEmpty(); }, 60000));
         QTest::qWait(500); // into the connect to the stopped server
         ::kill(static_cast<pid_t>(reports.processId()), SIGTERM);
@@ -135,6 +141,48 @@ TEST_F(HungServerTest, AConnectToAStoppedServerEndsByTheConnectTimeout) {
     EXPECT_EQ(ExitWithin(10000), 1);
     EXPECT_EQ(QJsonDocument::fromJson(Output().toUtf8())[0]["error"].toString().toStdString(),
               "timed out after 1 s");
+}
+
+// Several at once: the connect to the stopped server holds its one slot until the deadline, the
+// others go on, and each line comes as soon as every earlier database's is out.
+TEST_F(HungServerTest, InParallelAStoppedServerCostsOneSlotAndTheLinesKeepTheOrder) {
+    const fbtest::StoppedServer stopped(server());
+    StartReplace({first.target(), missing, hung.target(), second.target(), last.target()},
+                 {"--jobs", "3", "--timeout", "3"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Lines().size() == 2; }, 30000))
+        << Output().toStdString();
+    EXPECT_EQ(reports.state(), QProcess::Running); // the later ones wait behind the stopped one
+    EXPECT_EQ(ExitWithin(30000), 1);
+    const QStringList lines = Lines();
+    ASSERT_EQ(lines.size(), 6) << Output().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(first.target() + ": replaced INVOICE"));
+    EXPECT_EQ(lines[1], missing + ": FAILED INVOICE: nothing stored was changed");
+    EXPECT_EQ(lines[2], hung.target() + ": FAILED INVOICE: nothing stored was changed");
+    EXPECT_TRUE(lines[3].startsWith(second.target() + ": replaced INVOICE"));
+    EXPECT_TRUE(lines[4].startsWith(last.target() + ": replaced INVOICE"));
+    EXPECT_EQ(lines[5], "5 database(s): 3 replaced, 0 unchanged, 2 failed");
+    EXPECT_TRUE(Errors().contains(hung.target() + ": timed out after 3 s"));
+}
+
+// Every slot stuck in a connect: the signal ends the run within seconds, the database done is
+// told, and the one never started stays as it was.
+TEST_F(HungServerTest, ATerminationSignalEndsAParallelRunWithTheLinesOfTheDatabasesDone) {
+    const fbtest::StoppedServer stopped(server());
+    StartReplace({first.target(), hung.target(), hung.target(), last.target()}, {"--jobs", "2"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Output().isEmpty(); }, 30000));
+    QTest::qWait(500); // both slots into the connect to the stopped server
+    QDeadlineTimer bound(6000);
+    ::kill(static_cast<pid_t>(reports.processId()), SIGTERM);
+    EXPECT_EQ(ExitWithin(10000), 4);
+    EXPECT_FALSE(bound.hasExpired());
+    const QStringList lines = Lines();
+    ASSERT_EQ(lines.size(), 4) << Output().toStdString();
+    EXPECT_TRUE(lines[0].startsWith(first.target() + ": replaced INVOICE"));
+    EXPECT_EQ(lines[1], hung.target() + ": FAILED INVOICE: nothing stored was changed");
+    EXPECT_EQ(lines[2], lines[1]);
+    EXPECT_EQ(lines[3], "3 database(s): 1 replaced, 0 unchanged, 2 failed");
+    EXPECT_TRUE(Errors().contains("interrupted by SIGTERM; 1 database(s) not started"));
+    EXPECT_EQ(Stored(last), SampleLayout("INVOICE"));
 }
 
 } // namespace
