@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <vector>
 
-class TDM;
-
 namespace cli {
 
 // What the work on one database came to: made on the thread that did it, its lines printed and
@@ -74,7 +72,8 @@ public:
     void Take(const Invocation& invocation, const QCommandLineParser& parser);
 
     // Its work on one database, on a thread of the rollout's: const, as several run at once.
-    virtual Report Run(const QString& target, TDM& dm, Supervisor::Target& work) const = 0;
+    virtual Report Run(const QString& target, store::LayoutStore& layouts,
+                       Supervisor::Target& work) const = 0;
     // When it could not be done on the database.
     virtual Report Failed(const QString& target, const QString& text) const;
     // Each database's report in turn, from one thread, once its lines are printed.

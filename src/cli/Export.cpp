@@ -2,7 +2,6 @@
 
 #include "Output.h"
 #include "core/Replacement.h"
-#include "datamodule/DataModuleStore.h"
 #include "platform/Files.h"
 
 #include <QFileInfo>
@@ -16,13 +15,13 @@ namespace {
 using Sink = std::function<void(const char* data, qint64 count)>;
 
 // The export itself, the one call into the core.
-core::ContentDigest ExportTo(TDM& dm, const QString& reportId, const Sink& sink) {
-    DataModuleStore store(dm);
-    return core::ExportLayout(store, reportId, sink);
+core::ContentDigest ExportTo(store::LayoutStore& layouts, const QString& reportId,
+                             const Sink& sink) {
+    return core::ExportLayout(layouts, reportId, sink);
 }
 
-void ExportToStandardOutput(TDM& dm, const QString& reportId) {
-    ExportTo(dm, reportId, [](const char* data, qint64 count) {
+void ExportToStandardOutput(store::LayoutStore& layouts, const QString& reportId) {
+    ExportTo(layouts, reportId, [](const char* data, qint64 count) {
         if (std::fwrite(data, 1, static_cast<size_t>(count), stdout) != static_cast<size_t>(count))
             throw std::runtime_error("Stream write error");
     });
@@ -31,25 +30,28 @@ void ExportToStandardOutput(TDM& dm, const QString& reportId) {
 }
 
 // A device or a pipe cannot be renamed over.
-core::ContentDigest ExportInPlace(TDM& dm, const QString& reportId, const QString& path) {
+core::ContentDigest ExportInPlace(store::LayoutStore& layouts, const QString& reportId,
+                                  const QString& path) {
     platform::SpecialFileOutput file(path);
-    const core::ContentDigest digest =
-        ExportTo(dm, reportId, [&](const char* data, qint64 count) { file.write(data, count); });
+    const core::ContentDigest digest = ExportTo(
+        layouts, reportId, [&](const char* data, qint64 count) { file.write(data, count); });
     file.close();
     return digest;
 }
 
 // Written beside the file and renamed over it once whole.
-core::ContentDigest ExportBeside(TDM& dm, const QString& reportId, const QString& path) {
+core::ContentDigest ExportBeside(store::LayoutStore& layouts, const QString& reportId,
+                                 const QString& path) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2")
                                      .arg(QFileInfo(path).absoluteFilePath(), file.errorString())
                                      .toStdString());
-    const core::ContentDigest digest = ExportTo(dm, reportId, [&](const char* data, qint64 count) {
-        if (file.write(data, count) != count)
-            throw std::runtime_error("Stream write error");
-    });
+    const core::ContentDigest digest =
+        ExportTo(layouts, reportId, [&](const char* data, qint64 count) {
+            if (file.write(data, count) != count)
+                throw std::runtime_error("Stream write error");
+        });
     if (!file.commit())
         throw std::runtime_error("Stream write error");
     return digest;
@@ -76,17 +78,17 @@ void Export::Check(const QCommandLineParser&) {
         throw UsageProblem{QStringLiteral("export takes one database")};
 }
 
-Report Export::Run(const QString&, TDM& dm, Supervisor::Target&) const {
+Report Export::Run(const QString&, store::LayoutStore& layouts, Supervisor::Target&) const {
     const QString& reportId = invocation().args[0];
     const QString& path = invocation().args[1];
     Report report;
     if (path == u"-") {
-        ExportToStandardOutput(dm, reportId);
+        ExportToStandardOutput(layouts, reportId);
         return report;
     }
     const core::ContentDigest digest = platform::IsExistingSpecialFile(path)
-                                           ? ExportInPlace(dm, reportId, path)
-                                           : ExportBeside(dm, reportId, path);
+                                           ? ExportInPlace(layouts, reportId, path)
+                                           : ExportBeside(layouts, reportId, path);
     // A line after the bytes would become part of them.
     if (!IsStandardOutput(path))
         report.Say(QStringLiteral("exported %1: %2 to %3").arg(reportId, Describe(digest), path));

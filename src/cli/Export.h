@@ -9,7 +9,8 @@ class Export final : public Command {
 public:
     Export();
     // Writes standard output itself when FILE is -: it takes one database.
-    Report Run(const QString& target, TDM& dm, Supervisor::Target& work) const override;
+    Report Run(const QString& target, store::LayoutStore& layouts,
+               Supervisor::Target& work) const override;
 
 private:
     void Check(const QCommandLineParser& parser) override;

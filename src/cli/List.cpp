@@ -2,7 +2,6 @@
 
 #include "Output.h"
 #include "core/Replacement.h"
-#include "datamodule/DataModuleStore.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -42,11 +41,10 @@ void List::Check(const QCommandLineParser& parser) {
     json_ = parser.isSet(Json);
 }
 
-Report List::Run(const QString& target, TDM& dm, Supervisor::Target&) const {
+Report List::Run(const QString& target, store::LayoutStore& layouts, Supervisor::Target&) const {
     Report report;
     QJsonArray reports;
-    DataModuleStore store(dm);
-    for (const core::StoredLayout& layout : core::ListLayouts(store)) {
+    for (const core::StoredLayout& layout : core::ListLayouts(layouts)) {
         if (json_) {
             reports.append(QJsonObject{{"id", layout.reportId},
                                        {"size", layout.digest.size},

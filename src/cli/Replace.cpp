@@ -2,7 +2,6 @@
 
 #include "Output.h"
 #include "Supervisor.h"
-#include "datamodule/DataModuleStore.h"
 
 #include <unistd.h>
 
@@ -67,12 +66,12 @@ void Replace::Check(const QCommandLineParser& parser) {
     dryRun_ = parser.isSet(DryRun);
 }
 
-Report Replace::Run(const QString& target, TDM& dm, Supervisor::Target& work) const {
+Report Replace::Run(const QString& target, store::LayoutStore& layouts,
+                    Supervisor::Target& work) const {
     const QString file = templateFile();
-    DataModuleStore store(dm);
-    core::Replacer replacer(store);
-    const Supervisor::Stopper stopper(work, [&](db::Database::Cancel how) {
-        how == db::Database::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
+    core::Replacer replacer(layouts);
+    const Supervisor::Stopper stopper(work, [&](store::LayoutStore::Cancel how) {
+        how == store::LayoutStore::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
     });
     // Several databases' progress at once would overwrite each other's line.
     TerminalProgress progress(invocation().OneAtATime());

@@ -11,7 +11,8 @@ namespace cli {
 class Replace : public Command {
 public:
     Replace();
-    Report Run(const QString& target, TDM& dm, Supervisor::Target& work) const override;
+    Report Run(const QString& target, store::LayoutStore& layouts,
+               Supervisor::Target& work) const override;
     Report Failed(const QString& target, const QString& text) const override;
     void Tally(const Report& report) override;
     void Finish(int databases, int failed) override;

@@ -4,6 +4,7 @@
 #include "Output.h"
 #include "Supervisor.h"
 #include "datamodule/Data.h"
+#include "datamodule/DataModuleStore.h"
 #include "platform/ConnectionTarget.h"
 
 #include <algorithm>
@@ -119,12 +120,13 @@ Report Rollout::workOn(const QString& target) {
     Supervisor::Target work(supervisor_);
     try {
         TDM dm;
+        DataModuleStore layouts(dm);
         const Supervisor::Stopper stopper(
-            work, [&dm](db::Database::Cancel how) { dm.IBD.CancelOperation(how); });
+            work, [&layouts](store::LayoutStore::Cancel how) { layouts.CancelCall(how); });
         Connecting connecting(*this);
         Open(dm, target, invocation_);
         connecting.done();
-        return command_.Run(target, dm, work);
+        return command_.Run(target, layouts, work);
     } catch (const std::exception& error) {
         return command_.Failed(target, work.failureText(QString::fromUtf8(error.what())));
     }

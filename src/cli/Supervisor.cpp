@@ -55,7 +55,7 @@ void Supervisor::step(int signal) {
 }
 
 void Supervisor::Target::step(Clock::time_point now) {
-    const auto stop = [this](db::Database::Cancel how) {
+    const auto stop = [this](store::LayoutStore::Cancel how) {
         if (!stops_.empty())
             (*stops_.back())(how);
     };
@@ -64,7 +64,7 @@ void Supervisor::Target::step(Clock::time_point now) {
     if (stopReason_) {
         if (now - raisedAt_ >= AbortAfter) {
             aborted_ = true;
-            stop(db::Database::Cancel::Abort);
+            stop(store::LayoutStore::Cancel::Abort);
         }
         return;
     }
@@ -76,7 +76,7 @@ void Supervisor::Target::step(Clock::time_point now) {
     if (!stopReason_)
         return;
     raisedAt_ = now;
-    stop(db::Database::Cancel::Raise);
+    stop(store::LayoutStore::Cancel::Raise);
 }
 
 Supervisor::Target::Target(Supervisor& supervisor) : supervisor_(supervisor) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "db/Database.h"
 #include "platform/Termination.h"
+#include "store/LayoutStore.h"
 
 #include <QString>
 #include <chrono>
@@ -27,7 +27,7 @@ QString InterruptedText(int signal);
 // signals that platform::HoldTerminationSignals holds.
 class Supervisor {
 public:
-    using Stop = std::function<void(db::Database::Cancel how)>;
+    using Stop = std::function<void(store::LayoutStore::Cancel how)>;
     using Clock = std::chrono::steady_clock;
 
     explicit Supervisor(int timeoutSeconds); // 0: no deadline
