@@ -2,6 +2,7 @@
 
 #include "platform/Files.h"
 #include "store/LayoutStore.h"
+#include "store/ServerHash.h"
 
 namespace core {
 namespace {
@@ -38,17 +39,20 @@ public:
     qint64 read(char* buffer, qint64 max) override {
         const qint64 got = source_.read(buffer, max);
         digest_.write(buffer, got);
+        serverHash_.write(buffer, got);
         done_ += got;
         progress_(done_, total_);
         return got;
     }
     ContentDigest digest() const { return digest_.result(); }
+    qint64 serverHash() const { return serverHash_.result(); }
 
 private:
     Bytes& source_;
     const qint64 total_;
     std::function<void(qint64, qint64)> progress_;
     DigestSink digest_;
+    store::ServerHash serverHash_;
     qint64 done_ = 0;
 };
 
@@ -159,24 +163,14 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     platform::InputFile file(templatePath);
     report(Phase::ReadingStored);
     store_.Locate(reportId);
-    {
-        const std::unique_ptr<store::Source> stored = store_.ReadStored();
-        if (options.skipIdenticalContent && platform::SameContent(*stored, file)) {
+    if (options.skipIdenticalContent) {
+        const ContentDigest chosen = Hashed({}, file);
+        if (!backUp(outcome, reportId, options, &chosen)) {
             outcome.result = Outcome::Result::Unchanged;
             return;
         }
-    }
-    {
-        const std::unique_ptr<store::Source> stored = store_.ReadStored();
-        report(Phase::WritingBackup, 0, stored->size());
-        Observed source(
-            *stored, stored->size(), options.digests,
-            [this](qint64 done, qint64 total) { report(Phase::WritingBackup, done, total); });
-        const QString directory = options.backupDirectory.isEmpty() ? platform::WorkingDirectory()
-                                                                    : options.backupDirectory;
-        outcome.backupPath =
-            platform::WriteBackup(source, reportId, platform::TimeStamp(clock_()), directory);
-        outcome.stored = source.digest();
+    } else {
+        backUp(outcome, reportId, options, nullptr);
     }
 
     file.rewind();
@@ -194,17 +188,39 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
 
     store_.Write(chosen);
     outcome.replacement = chosen.digest();
-    postAndCommit(outcome, reportId, file, options.verifyStored);
+    postAndCommit(outcome, reportId, file, options, chosen.serverHash());
+}
+
+// The stored layout, read once, to a new backup file. With a digest to compare, bytes equal to
+// it leave no backup, and false is returned.
+bool Replacer::backUp(Outcome& outcome, const QString& reportId, const ReplaceOptions& options,
+                      const ContentDigest* unlessEqual) {
+    const std::unique_ptr<store::Source> stored = store_.ReadStored();
+    const bool comparing = unlessEqual && unlessEqual->size == stored->size();
+    report(Phase::WritingBackup, 0, stored->size());
+    Observed source(
+        *stored, stored->size(), options.digests || comparing,
+        [this](qint64 done, qint64 total) { report(Phase::WritingBackup, done, total); });
+    const QString directory =
+        options.backupDirectory.isEmpty() ? platform::WorkingDirectory() : options.backupDirectory;
+    platform::BackupFile backup(reportId, platform::TimeStamp(clock_()), directory);
+    platform::CopyAll(source, backup);
+    outcome.stored = source.digest();
+    if (comparing && outcome.stored == *unlessEqual)
+        return false;
+    backup.finish();
+    outcome.backupPath = backup.path();
+    return true;
 }
 
 void Replacer::postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
-                             bool verify) {
+                             const ReplaceOptions& options, qint64 serverHash) {
     try {
         report(outcome.replacement.size > 0 ? Phase::SendingNew : Phase::WaitingForDatabase, 0,
                outcome.replacement.size);
         store_.Post();
-        if (verify)
-            verifyStored(outcome.replacement);
+        if (options.verifyStored)
+            verifyStored(outcome.replacement, serverHash, options.fullVerify);
         report(Phase::WaitingForDatabase);
         store_.Commit();
         outcome.result = Outcome::Result::Replaced;
@@ -244,8 +260,21 @@ bool Replacer::settleLostCommit(Outcome& outcome, const QString& reportId,
     }
 }
 
-void Replacer::verifyStored(const ContentDigest& expected) {
+// The length and hash the store tells in one round trip stand for the bytes, unless a full read
+// is asked for or the store cannot tell them.
+void Replacer::verifyStored(const ContentDigest& expected, qint64 serverHash, bool full) {
     report(Phase::WaitingForDatabase);
+    if (!full)
+        if (const std::optional<store::Fingerprint> stored = store_.StoredFingerprint()) {
+            if (*stored != store::Fingerprint{expected.size, serverHash})
+                throw std::runtime_error(
+                    QStringLiteral(
+                        "The server stored other bytes than were sent (%1 bytes, hash %2)")
+                        .arg(stored->size)
+                        .arg(stored->serverHash)
+                        .toStdString());
+            return;
+        }
     DigestSink stored;
     store_.ReadBack([&](const char* data, qint64 count) { stored.write(data, count); });
     if (stored.result() != expected)

@@ -40,9 +40,10 @@ struct Progress {
 struct ReplaceOptions {
     QString backupDirectory;           // the working directory at the time of the backup when empty
     bool dryRun = false;               // back up, then roll back: nothing stored changes
-    bool verifyStored = false;         // before committing, read back what the server stored
+    bool verifyStored = false;         // before committing, check what the server stored
     bool skipIdenticalContent = false; // nothing at all when the stored bytes equal the file's
     bool digests = false;              // the SHA-256 of both versions in the outcome
+    bool fullVerify = false; // verifying, read it back whole even where its length and hash tell
 };
 
 struct Outcome {
@@ -86,11 +87,13 @@ public:
 private:
     void run(Outcome& outcome, const QString& reportId, const QString& templatePath,
              const ReplaceOptions& options);
+    bool backUp(Outcome& outcome, const QString& reportId, const ReplaceOptions& options,
+                const ContentDigest* unlessEqual);
     void postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
-                       bool verifyStored);
+                       const ReplaceOptions& options, qint64 serverHash);
     bool settleLostCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
                           const QString& cause);
-    void verifyStored(const ContentDigest& expected);
+    void verifyStored(const ContentDigest& expected, qint64 serverHash, bool full);
     void report(Phase phase, qint64 done = 0, qint64 total = 0);
     void reportTransfer(qint64 done, qint64 total);
 

@@ -1,58 +1,20 @@
 #include "DataModuleStore.h"
 
-#include "CommitCheck.h"
 #include "Data.h"
-#include "db/Error.h"
+#include "dbstore/CommitCheck.h"
+#include "dbstore/ReportErrors.h"
+#include "dbstore/Translated.h"
 #include "platform/Files.h"
 
-#include <algorithm>
 #include <exception>
-#include <iberror.h>
-#include <initializer_list>
 #include <utility>
+
+using dbstore::Translated;
 
 namespace {
 
 const QString KeyField = QStringLiteral("ID");
 const QString ContentField = QStringLiteral("DESCR");
-
-bool HasAnyCode(const db::ServerError& error, std::initializer_list<ISC_STATUS> codes) {
-    return std::any_of(codes.begin(), codes.end(), [&](long code) { return error.hasCode(code); });
-}
-
-// The kinds the core tells apart. A connection the database layer has closed (lost, or dropped by
-// an abort) counts as lost whatever the codes say.
-[[noreturn]] void ThrowAsStoreError(const db::ServerError& error, const db::Database& database) {
-    const char* text = error.what();
-    if (!database.Connected() ||
-        HasAnyCode(error, {isc_lost_db_connection, isc_net_read_err, isc_net_write_err}))
-        throw store::ConnectionLost(text);
-    if (HasAnyCode(error, {isc_deadlock, isc_update_conflict}))
-        throw store::UpdateConflict(text);
-    if (HasAnyCode(error, {isc_lock_conflict, isc_lock_timeout}))
-        throw store::LockTimeout(text);
-    if (error.hasCode(isc_cancelled))
-        throw store::Cancelled(text);
-    throw store::Error(text);
-}
-
-// The database layer's errors as the store's; anything else, such as a file's read error or what
-// a transfer handler threw, goes on as it is.
-template <class Call> auto Translated(const db::Database& database, Call&& call) {
-    try {
-        return call();
-    } catch (const db::CommitInDoubt& error) {
-        throw store::CommitInDoubt(error.what());
-    } catch (const db::ServerError& error) {
-        ThrowAsStoreError(error, database);
-    } catch (const db::RowCountError& error) {
-        if (error.rows() == 0)
-            throw store::NotFound(error.what());
-        throw store::NotUnique(error.what());
-    } catch (const db::Error& error) {
-        throw store::Error(error.what());
-    }
-}
 
 // The report list's transfers go to the handler for as long as it lives; the data module may
 // outlive the store.
@@ -107,24 +69,16 @@ private:
 
 void LocateReport(db::Dataset& reports, const QString& reportId) {
     if (!reports.Locate(KeyField, reportId))
-        throw store::NotFound(
-            QStringLiteral("Report %1 was not found in REPORTS. Nothing was changed.")
-                .arg(reportId)
-                .toStdString());
+        throw dbstore::ReportNotFound(reportId);
 }
 
-// Which of two rows sharing an identifier holds the layout is anyone's guess: refused, as an
-// update of such an identifier is.
+// Several rows sharing the identifier are refused.
 void LocateUniqueReport(db::Dataset& reports, const QString& reportId) {
     int rows = 0;
     for (int row = 0; reports.MoveTo(row); ++row)
         rows += reports.FieldAsString(KeyField) == reportId ? 1 : 0;
     if (rows > 1)
-        throw store::NotUnique(QStringLiteral("%1 rows in REPORTS have the identifier %2: the "
-                                              "report identifier is not unique")
-                                   .arg(rows)
-                                   .arg(reportId)
-                                   .toStdString());
+        throw dbstore::ReportNotUnique(reportId, rows);
     LocateReport(reports, reportId);
 }
 
@@ -244,5 +198,5 @@ void DataModuleStore::CancelCall(Cancel how) {
 
 store::ContentDigest DataModuleStore::StoredAfterLostCommit(const QString& reportId) {
     return Translated(dm_.IBD,
-                      [&] { return datamodule::StoredAfterLostConnection(dm_.IBD, reportId); });
+                      [&] { return dbstore::StoredAfterLostConnection(dm_.IBD, reportId); });
 }

@@ -14,6 +14,20 @@ bool Failed(const ISC_STATUS* status) {
     return status[0] == 1 && status[1] != 0;
 }
 
+// InterBase's BLOB parameter items naming the column a new BLOB is meant for.
+constexpr char TargetRelationName = 7;
+constexpr char TargetFieldName = 8;
+constexpr int FirstOdsWithTargetItems = 18;
+
+void AppendItem(QByteArray& block, char item, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit().left(255);
+    block.append(item);
+    block.append(static_cast<char>(bytes.size()));
+    block.append(bytes);
+}
+
+} // namespace
+
 // One open BLOB. Closed explicitly once the transfer is complete; on any other path the destructor
 // releases the handle: a BLOB being read is closed, one being written is cancelled, so a partly
 // written BLOB never survives.
@@ -93,6 +107,8 @@ private:
     isc_blob_handle handle_ = 0;
     ISC_STATUS_ARRAY status_{};
 };
+
+namespace {
 
 qint64 TotalLength(BlobHandle& blob) {
     static const char items[] = {isc_info_blob_num_segments, isc_info_blob_max_segment,
@@ -178,6 +194,72 @@ ISC_QUAD WriteBlob(Transaction& transaction, const QByteArray& content,
     }
     blob.close();
     return id;
+}
+
+BlobReader::BlobReader(Transaction& transaction, const ISC_QUAD& id, int segmentSize)
+    : blob_(std::make_unique<BlobHandle>(transaction, BlobHandle::Abandon::Close)),
+      segmentSize_(segmentSize) {
+    blob_->open(id);
+    total_ = TotalLength(*blob_);
+}
+
+BlobReader::~BlobReader() = default;
+
+qint64 BlobReader::read(char* buffer, qint64 max) {
+    const int wanted = static_cast<int>(std::min<qint64>({max, segmentSize_, total_ - done_}));
+    if (wanted <= 0)
+        return 0;
+    const int read = blob_->getSegment(buffer, wanted);
+    if (read < 0)
+        throw Error("The BLOB ended before the length the server reported");
+    done_ += read;
+    return read;
+}
+
+BlobWriter::BlobWriter(Transaction& transaction, const QByteArray& parameterBlock, int segmentSize)
+    : blob_(std::make_unique<BlobHandle>(transaction, BlobHandle::Abandon::Cancel)),
+      segmentSize_(segmentSize) {
+    blob_->create(id_, parameterBlock);
+    segment_.reserve(segmentSize);
+}
+
+BlobWriter::~BlobWriter() = default;
+
+void BlobWriter::write(const char* data, qint64 count) {
+    CheckContentSize(written_ + count);
+    written_ += count;
+    while (count > 0) {
+        const auto taken = std::min<qint64>(count, segmentSize_ - segment_.size());
+        segment_.append(data, static_cast<qsizetype>(taken));
+        data += taken;
+        count -= taken;
+        if (segment_.size() == segmentSize_)
+            flush();
+    }
+}
+
+void BlobWriter::flush() {
+    if (segment_.isEmpty())
+        return;
+    blob_->putSegment(segment_.constData(), static_cast<int>(segment_.size()));
+    segment_.clear();
+}
+
+ISC_QUAD BlobWriter::close() {
+    flush();
+    blob_->close();
+    return id_;
+}
+
+QByteArray TargetColumnParameterBlock(const Database& database, const QString& relation,
+                                      const QString& column) {
+    if (database.OdsMajorVersion() < FirstOdsWithTargetItems || relation.isEmpty() ||
+        column.isEmpty())
+        return {};
+    QByteArray block(1, char(isc_bpb_version1));
+    AppendItem(block, TargetRelationName, relation);
+    AppendItem(block, TargetFieldName, column);
+    return block;
 }
 
 } // namespace db

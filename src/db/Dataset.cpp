@@ -17,11 +17,6 @@ namespace {
 const QString OldPrefix = QStringLiteral("OLD_");
 const QString NewPrefix = QStringLiteral("NEW_");
 
-// InterBase's BLOB parameter items naming the column a new BLOB is meant for.
-constexpr char TargetRelationName = 7;
-constexpr char TargetFieldName = 8;
-constexpr int FirstOdsWithTargetItems = 18;
-
 QString StatementText(const QStringList& lines) {
     QString text;
     for (const QString& line : lines)
@@ -31,13 +26,6 @@ QString StatementText(const QStringList& lines) {
 
 bool IsText(const ColumnInfo& column) {
     return column.sqlType == SQL_TEXT || column.sqlType == SQL_VARYING;
-}
-
-void AppendItem(QByteArray& block, char item, const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit().left(255);
-    block.append(item);
-    block.append(static_cast<char>(bytes.size()));
-    block.append(bytes);
 }
 
 QByteArray IdBytes(const ISC_QUAD& id) {
@@ -308,13 +296,7 @@ struct Dataset::Impl {
     // Only InterBase's newer on-disk structures take the column a BLOB is meant for.
     QByteArray blobParameterBlock(int column) const {
         const ColumnInfo& info = session->columns[column];
-        if (database.OdsMajorVersion() < FirstOdsWithTargetItems || info.relation.isEmpty() ||
-            info.name.isEmpty())
-            return {};
-        QByteArray block(1, char(isc_bpb_version1));
-        AppendItem(block, TargetRelationName, info.relation);
-        AppendItem(block, TargetFieldName, info.name);
-        return block;
+        return TargetColumnParameterBlock(database, info.relation, info.name);
     }
     // A BLOB that fails part-way is cancelled by WriteBlob, and the row keeps its old id.
     void sendContents(Row& row) {
@@ -352,17 +334,7 @@ struct Dataset::Impl {
         Statement& modifier = *session->modifier;
         fillParams(modifier, row);
         modifier.Execute();
-        const long changed = modifier.RowsAffected();
-        if (changed == 0)
-            throw RowCountError("Row not found: the report was deleted by another user", changed);
-        if (changed > 1)
-            throw RowCountError(
-                QStringLiteral("The update changed %1 rows in %2 instead of one: the "
-                               "report identifier is not unique")
-                    .arg(changed)
-                    .arg(session->table)
-                    .toStdString(),
-                changed);
+        CheckOneRowChanged(modifier.RowsAffected(), session->table.toStdString());
     }
     // The server filled in columns of its own: take the row back as stored. Its content is read
     // again on demand.

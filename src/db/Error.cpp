@@ -37,6 +37,18 @@ std::string interpretedText(const Client& client, const ISC_STATUS* status) {
 
 } // namespace
 
+void CheckOneRowChanged(long changed, const std::string& table) {
+    if (changed == 0)
+        throw RowCountError("Row not found: the report was deleted by another user", changed);
+    if (changed > 1)
+        throw RowCountError(QStringLiteral("The update changed %1 rows in %2 instead of one: the "
+                                           "report identifier is not unique")
+                                .arg(changed)
+                                .arg(QString::fromStdString(table))
+                                .toStdString(),
+                            changed);
+}
+
 bool ServerError::hasCode(long code) const {
     return std::find(gdsCodes_.begin(), gdsCodes_.end(), code) != gdsCodes_.end();
 }

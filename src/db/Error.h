@@ -25,6 +25,10 @@ private:
     long rows_;
 };
 
+// Raises a RowCountError unless an update of the table changed exactly one row: with a key that
+// is not unique, every row sharing it would get the one row's new content.
+void CheckOneRowChanged(long changed, const std::string& table);
+
 // A failure reported by the client library: the interpreted status vector plus its codes.
 class ServerError : public Error {
 public:

@@ -5,8 +5,8 @@
 
 namespace db {
 
-Transaction::Transaction(Database& database, QByteArray parameterBlock)
-    : database_(database), parameterBlock_(std::move(parameterBlock)) {
+Transaction::Transaction(Database& database, QByteArray parameterBlock, EndAction endAction)
+    : database_(database), parameterBlock_(std::move(parameterBlock)), endAction_(endAction) {
     database_.attach(*this);
 }
 
@@ -60,8 +60,9 @@ void Transaction::EndSilently() {
         return;
     ISC_STATUS_ARRAY status;
     const Client& client = database_.client();
-    if (client.commit_transaction(status, &handle_) &&
-        client.rollback_transaction(status, &handle_))
+    const bool committed =
+        endAction_ == EndAction::Commit && client.commit_transaction(status, &handle_) == 0;
+    if (!committed && client.rollback_transaction(status, &handle_))
         handle_ = 0; // both failed: the connection is gone and the handle with it
 }
 

@@ -9,12 +9,17 @@ namespace db {
 class Database;
 
 // The single transaction (IBT): empty parameter block, so the server's default options apply.
-// Destroyed while active, it commits; if that commit fails it rolls back, silently.
+// Destroyed while active, it commits (unless told to roll back); if that commit fails it rolls
+// back, silently.
 // The database must outlive it.
 class Transaction {
 public:
+    // How an active transaction ends when destroyed, or when the connection closes.
+    enum class EndAction { Commit, Rollback };
+
     // A non-empty parameter block (isc_tpb_version3 and its items) is sent as it is.
-    explicit Transaction(Database& database, QByteArray parameterBlock = {});
+    explicit Transaction(Database& database, QByteArray parameterBlock = {},
+                         EndAction endAction = EndAction::Commit);
     ~Transaction();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
@@ -29,7 +34,8 @@ public:
     void Commit();
     void Rollback();
 
-    // Ends an active transaction with its end action (commit, else rollback), errors ignored.
+    // Ends an active transaction with its end action (commit, else rollback; or rollback only),
+    // errors ignored.
     void EndSilently();
 
     Database& database() const;
@@ -42,6 +48,7 @@ private:
 
     Database& database_;
     const QByteArray parameterBlock_;
+    const EndAction endAction_;
     isc_tr_handle handle_ = 0;
 };
 

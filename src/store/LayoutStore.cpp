@@ -4,4 +4,8 @@ namespace store {
 
 LayoutStore::~LayoutStore() = default;
 
+std::optional<Fingerprint> LayoutStore::StoredFingerprint() {
+    return std::nullopt;
+}
+
 } // namespace store

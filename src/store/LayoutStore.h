@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace store {
@@ -61,6 +62,15 @@ public:
     virtual qint64 read(char* buffer, qint64 max) = 0;
 };
 
+// What the database tells of a stored layout without sending it: its length and its HASH(),
+// which store::ServerHash computes from the bytes.
+struct Fingerprint {
+    qint64 size = 0;
+    qint64 serverHash = 0;
+
+    friend bool operator==(const Fingerprint&, const Fingerprint&) = default;
+};
+
 // One layout of a listing: valid during its visit only.
 struct ListedLayout {
     QString reportId;
@@ -92,6 +102,9 @@ public:
     virtual void Post() = 0;
     // What the database holds for the layout now, within the transaction.
     virtual void ReadBack(const Sink& sink) = 0;
+    // The same in one round trip, without the bytes; nullopt from a store that cannot tell it
+    // (then only ReadBack verifies).
+    virtual std::optional<Fingerprint> StoredFingerprint();
     virtual void Commit() = 0; // CommitInDoubt when the connection goes on the way
     // Nothing stays pending, also when rolling back fails part-way (the failure is still raised),
     // and the layout's cached state is as before Locate.

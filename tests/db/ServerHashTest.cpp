@@ -1,4 +1,4 @@
-#include "db/ServerHash.h"
+#include "store/ServerHash.h"
 #include "DatasetFixture.h"
 
 // The local computation must give the server's own value, or every comparison built on it would
@@ -14,7 +14,7 @@ TEST(ServerHashTest, EqualsTheServersHashOfTheSameBlob) {
     for (size_t i = 0; i < inputs.size(); ++i)
         scratch.insertReport("R" + std::to_string(i), inputs[i]);
     for (size_t i = 0; i < inputs.size(); ++i) {
-        db::ServerHash local;
+        store::ServerHash local;
         // In two pieces: the state must carry over from one write to the next.
         const qsizetype half = inputs[i].size() / 2;
         local.write(inputs[i].constData(), half);

@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-namespace db {
+namespace store {
 
 // The server's HASH() of the bytes streaming past, computed here: a stored BLOB's length and
 // HASH() come back in one round trip, so comparing them with a local file's needs no download.
@@ -17,4 +17,4 @@ private:
     qint64 hash_ = 0;
 };
 
-} // namespace db
+} // namespace store

@@ -1,6 +1,6 @@
 #include "ServerHash.h"
 
-namespace db {
+namespace store {
 
 // Each byte goes in four bits up; the top four bits fold back in. The server folds a signed
 // value, so its right shift copies the sign bit into the bits it brings down.
@@ -17,4 +17,4 @@ void ServerHash::write(const char* data, qint64 count) {
     hash_ = static_cast<qint64>(hash);
 }
 
-} // namespace db
+} // namespace store

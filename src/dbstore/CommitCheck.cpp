@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-namespace datamodule {
+namespace dbstore {
 namespace {
 
 // The new attachment's wait for a server that does not answer.
@@ -77,4 +77,4 @@ store::ContentDigest StoredAfterLostConnection(const db::Database& lost, const Q
     return StoredDigest(probe, reportId);
 }
 
-} // namespace datamodule
+} // namespace dbstore

@@ -1,0 +1,310 @@
+#include "StreamingStore.h"
+
+#include "db/Blob.h"
+#include "db/Error.h"
+#include "db/Statement.h"
+#include "dbstore/CommitCheck.h"
+#include "dbstore/ReportErrors.h"
+#include "dbstore/Translated.h"
+#include "platform/Files.h"
+
+#include <cstring>
+
+namespace streaming {
+namespace {
+
+const QString Table = QStringLiteral("REPORTS");
+const QString ContentColumn = QStringLiteral("DESCR");
+
+// Read-write, concurrency, wait: the data module's transaction, spelled out.
+constexpr char TransactionItems[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency,
+                                     isc_tpb_wait};
+
+std::unique_ptr<db::Client> LoadClient(const char* library) {
+    try {
+        return std::make_unique<db::Client>(library);
+    } catch (const db::Error& error) {
+        throw store::Error(error.what());
+    }
+}
+
+QStringList ConnectionLines(const Login& login, int connectTimeoutSeconds, bool wireCompression) {
+    QStringList lines{
+        QStringLiteral("sql_dialect=1"),
+        QStringLiteral("connect_timeout=%1").arg(connectTimeoutSeconds),
+        QStringLiteral("wire_compression=%1").arg(wireCompression ? "true" : "false")};
+    if (login.user)
+        lines << QStringLiteral("user_name=") + *login.user;
+    if (login.password)
+        lines << QStringLiteral("password=") + *login.password;
+    return lines;
+}
+
+db::Value KeyValue(const QString& reportId) {
+    return {false, reportId.toLocal8Bit()};
+}
+
+// A BLOB column's value as an id, empty for NULL.
+QByteArray BlobIdOf(const db::Value& value) {
+    return value.null ? QByteArray() : value.data;
+}
+
+ISC_QUAD QuadOf(const QByteArray& id) {
+    ISC_QUAD quad{};
+    std::memcpy(&quad, id.constData(), sizeof quad);
+    return quad;
+}
+
+// A select of one report's row, by identifier.
+class RowQuery {
+public:
+    RowQuery(db::Database& database, db::Transaction& transaction, const QString& columns,
+             const QString& reportId)
+        : statement_(database, transaction) {
+        statement_.Prepare(QStringLiteral("select %1 from REPORTS where ID = :ID").arg(columns));
+        statement_.SetParam(QStringLiteral("ID"), KeyValue(reportId));
+        statement_.Execute();
+    }
+    bool next() { return statement_.Fetch(); }
+    std::vector<db::Value> row() const { return statement_.Row(); }
+
+private:
+    db::Statement statement_;
+};
+
+qint64 IntegerOf(const db::Value& text) {
+    return text.null ? 0 : text.data.trimmed().toLongLong();
+}
+
+// The stored BLOB read on demand, its transfers reported and its failures the store's.
+class StoredSource final : public store::Source {
+public:
+    StoredSource(db::Transaction& transaction, const QByteArray& id,
+                 const store::LayoutStore& owner)
+        : database_(transaction.database()), owner_(owner) {
+        if (!id.isEmpty())
+            blob_ =
+                std::make_unique<db::BlobReader>(transaction, QuadOf(id), db::LargestBlobSegment);
+    }
+    qint64 size() const override { return blob_ ? blob_->size() : 0; }
+    qint64 read(char* buffer, qint64 max) override {
+        if (!blob_)
+            return 0;
+        const qint64 got = dbstore::Translated(database_, [&] { return blob_->read(buffer, max); });
+        done_ += got;
+        if (got > 0 && owner_.OnTransfer)
+            owner_.OnTransfer(done_, size());
+        return got;
+    }
+
+private:
+    db::Database& database_;
+    const store::LayoutStore& owner_;
+    std::unique_ptr<db::BlobReader> blob_;
+    qint64 done_ = 0;
+};
+
+// A new BLOB filled from a source, its transfers reported.
+class NewBlob {
+public:
+    NewBlob(db::Transaction& transaction, const db::Database& database, qint64 total,
+            const std::function<void(qint64, qint64)>& progress)
+        : writer_(transaction, db::TargetColumnParameterBlock(database, Table, ContentColumn),
+                  db::LargestBlobSegment),
+          total_(total), progress_(progress) {}
+    void write(const char* data, qint64 count) {
+        writer_.write(data, count);
+        done_ += count;
+        if (progress_)
+            progress_(done_, total_);
+    }
+    // Empty content is stored as NULL, as the window stores it; the BLOB is then cancelled.
+    QByteArray close() {
+        if (done_ == 0)
+            return {};
+        const ISC_QUAD id = writer_.close();
+        return QByteArray(reinterpret_cast<const char*>(&id), sizeof id);
+    }
+
+private:
+    db::BlobWriter writer_;
+    const qint64 total_;
+    const std::function<void(qint64, qint64)>& progress_;
+    qint64 done_ = 0;
+};
+
+// Closes the connection when the transaction is still active as this goes.
+class ClosedIfPending {
+public:
+    ClosedIfPending(db::Database& database, const db::Transaction& transaction)
+        : database_(database), transaction_(transaction) {}
+    ~ClosedIfPending() {
+        if (!transaction_.Active())
+            return;
+        try {
+            database_.Close();
+        } catch (const std::exception&) {
+            // The transaction ended with the handles all the same; its failure is on its way.
+        }
+    }
+    ClosedIfPending(const ClosedIfPending&) = delete;
+    ClosedIfPending& operator=(const ClosedIfPending&) = delete;
+
+private:
+    db::Database& database_;
+    const db::Transaction& transaction_;
+};
+
+} // namespace
+
+StreamingStore::StreamingStore(const QString& target, const Login& login, int connectTimeoutSeconds,
+                               bool wireCompression, const char* clientLibrary)
+    : client_(LoadClient(clientLibrary)), database_(*client_),
+      transaction_(database_, QByteArray(TransactionItems, sizeof TransactionItems),
+                   db::Transaction::EndAction::Rollback) {
+    database_.DatabaseName = target;
+    database_.Params = ConnectionLines(login, connectTimeoutSeconds, wireCompression);
+}
+
+StreamingStore::~StreamingStore() = default;
+
+template <class Call> auto StreamingStore::run(Call&& call) {
+    return dbstore::Translated(database_, std::forward<Call>(call));
+}
+
+// Connected and the transaction begun at first use, and again after a lost connection.
+db::Transaction& StreamingStore::transaction() {
+    if (!database_.Connected())
+        database_.Open();
+    if (!transaction_.Active())
+        transaction_.StartTransaction();
+    return transaction_;
+}
+
+QByteArray StreamingStore::locateBlob(const QString& reportId) {
+    RowQuery query(database_, transaction(), ContentColumn, reportId);
+    int rows = 0;
+    QByteArray id;
+    for (; query.next(); ++rows)
+        if (rows == 0)
+            id = BlobIdOf(query.row()[0]);
+    if (rows == 0)
+        throw dbstore::ReportNotFound(reportId);
+    if (rows > 1)
+        throw dbstore::ReportNotUnique(reportId, rows);
+    return id;
+}
+
+void StreamingStore::stream(const QByteArray& blobId, const store::Sink& sink) {
+    StoredSource source(transaction(), blobId, *this);
+    const auto buffer = std::make_unique_for_overwrite<char[]>(db::LargestBlobSegment);
+    while (const qint64 got = source.read(buffer.get(), db::LargestBlobSegment))
+        sink(buffer.get(), got);
+}
+
+void StreamingStore::ForEachLayout(const std::function<void(const store::ListedLayout&)>& visit) {
+    run([&] {
+        db::Statement query(database_, transaction());
+        query.Prepare(QStringLiteral("select ID, DESCR from REPORTS"));
+        query.Execute();
+        while (query.Fetch()) {
+            const std::vector<db::Value> row = query.Row();
+            const QByteArray id = BlobIdOf(row[1]);
+            visit({QString::fromLocal8Bit(row[0].data), [&](const store::Sink& sink) {
+                       stream(id, sink);
+                   }});
+        }
+    });
+}
+
+void StreamingStore::StreamLayout(const QString& reportId, const store::Sink& sink) {
+    run([&] { stream(locateBlob(reportId), sink); });
+}
+
+void StreamingStore::Locate(const QString& reportId) {
+    written_.reset();
+    run([&] {
+        storedBlob_ = locateBlob(reportId);
+        reportId_ = reportId;
+    });
+}
+
+std::unique_ptr<store::Source> StreamingStore::ReadStored() {
+    return run([&] { return std::make_unique<StoredSource>(transaction(), storedBlob_, *this); });
+}
+
+void StreamingStore::Write(store::Source& bytes) {
+    written_.reset();
+    run([&] {
+        NewBlob blob(transaction(), database_, bytes.size(), OnTransfer);
+        platform::CopyAll(bytes, blob);
+        written_ = blob.close();
+    });
+}
+
+void StreamingStore::Post() {
+    if (!written_)
+        throw std::logic_error("Post without a layout written");
+    run([&] {
+        db::Statement update(database_, transaction());
+        update.Prepare(QStringLiteral("update REPORTS set DESCR = :DESCR where ID = :ID"));
+        update.SetParam(QStringLiteral("DESCR"), {written_->isEmpty(), *written_});
+        update.SetParam(QStringLiteral("ID"), KeyValue(reportId_));
+        update.Execute();
+        db::CheckOneRowChanged(update.RowsAffected(), Table.toStdString());
+    });
+    written_.reset();
+}
+
+void StreamingStore::ReadBack(const store::Sink& sink) {
+    run([&] { stream(locateBlob(reportId_), sink); });
+}
+
+// Cast to text inside the statement: dialect 1 hands a 64-bit integer out as a double, rounded.
+std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
+    return run([&] {
+        RowQuery query(database_, transaction(),
+                       QStringLiteral("cast(octet_length(DESCR) as varchar(21)), "
+                                      "cast(hash(DESCR) as varchar(21))"),
+                       reportId_);
+        if (!query.next())
+            throw dbstore::ReportNotFound(reportId_);
+        const std::vector<db::Value> row = query.row();
+        return std::optional<store::Fingerprint>({IntegerOf(row[0]), IntegerOf(row[1])});
+    });
+}
+
+void StreamingStore::Commit() {
+    run([&] { transaction_.Commit(); });
+}
+
+void StreamingStore::RollBack() {
+    written_.reset();
+    run([&] { rollBack(); });
+}
+
+// Nothing may stay pending where a later commit would store it. A cancel meant for the failed
+// call can stop the first try; when a second fails too, the connection is closed, and the server
+// rolls back what it held.
+void StreamingStore::rollBack() {
+    const ClosedIfPending lastResort(database_, transaction_);
+    try {
+        transaction_.Rollback();
+        return;
+    } catch (const db::Error&) {
+        if (!transaction_.Active())
+            return;
+    }
+    transaction_.Rollback();
+}
+
+void StreamingStore::CancelCall(Cancel how) {
+    database_.CancelOperation(how == Cancel::Raise ? db::Database::Cancel::Raise
+                                                   : db::Database::Cancel::Abort);
+}
+
+store::ContentDigest StreamingStore::StoredAfterLostCommit(const QString& reportId) {
+    return run([&] { return dbstore::StoredAfterLostConnection(database_, reportId); });
+}
+
+} // namespace streaming

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "db/Client.h"
+#include "db/Database.h"
+#include "db/Transaction.h"
+#include "store/LayoutStore.h"
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+#include <optional>
+
+namespace streaming {
+
+// A login to use instead of the client library's defaults, where given.
+struct Login {
+    std::optional<QString> user;
+    std::optional<QString> password;
+};
+
+// The layouts as plain statements and BLOB streams see them: no row is cached and no layout held
+// in memory, and every segment is as large as the client library takes, so a slow link costs as
+// few round trips as it can. One attachment, connected at first use, and one transaction at a
+// time (read-write, concurrency, wait), rolled back when the store goes unless committed. The
+// database's errors come out as the store's, with their texts unchanged.
+class StreamingStore final : public store::LayoutStore {
+public:
+    StreamingStore(const QString& target, const Login& login, int connectTimeoutSeconds,
+                   bool wireCompression, const char* clientLibrary = db::Client::DefaultLibrary);
+    ~StreamingStore() override;
+    StreamingStore(const StreamingStore&) = delete;
+    StreamingStore& operator=(const StreamingStore&) = delete;
+
+    void ForEachLayout(const std::function<void(const store::ListedLayout&)>& visit) override;
+    void StreamLayout(const QString& reportId, const store::Sink& sink) override;
+
+    void Locate(const QString& reportId) override;
+    std::unique_ptr<store::Source> ReadStored() override;
+    void Write(store::Source& bytes) override;
+    void Post() override;
+    void ReadBack(const store::Sink& sink) override;
+    std::optional<store::Fingerprint> StoredFingerprint() override;
+    void Commit() override;
+    void RollBack() override;
+    void CancelCall(Cancel how) override;
+    store::ContentDigest StoredAfterLostCommit(const QString& reportId) override;
+
+private:
+    template <class Call> auto run(Call&& call);
+    db::Transaction& transaction();
+    // The one BLOB id of the report's row (empty for NULL); NotFound, NotUnique.
+    QByteArray locateBlob(const QString& reportId);
+    void stream(const QByteArray& blobId, const store::Sink& sink);
+    void rollBack();
+
+    std::unique_ptr<db::Client> client_; // first: loaded before, released after the connection
+    db::Database database_;
+    db::Transaction transaction_;
+    QString reportId_;                  // since Locate
+    QByteArray storedBlob_;             // the located row's BLOB id as found, empty for NULL
+    std::optional<QByteArray> written_; // the BLOB id Write made, empty for NULL, until Post
+};
+
+} // namespace streaming
