@@ -15,6 +15,12 @@ const QCommandLineOption BackupDir{QStringLiteral("backup-dir"),
                                    QStringLiteral("the folder for backups and where restore looks "
                                                   "for them. Default: the working directory."),
                                    QStringLiteral("dir")};
+const QCommandLineOption Verify{QStringLiteral("verify"),
+                                QStringLiteral("how the stored bytes are checked before the "
+                                               "commit: hash, their length and the server's "
+                                               "HASH() in one round trip, or full, read back "
+                                               "whole. Default: hash."),
+                                QStringLiteral("mode"), QStringLiteral("hash")};
 const QCommandLineOption DryRun{QStringLiteral("dry-run"),
                                 QStringLiteral("write the backup, then roll back; nothing stored "
                                                "changes.")};
@@ -47,23 +53,29 @@ private:
 } // namespace
 
 Replace::Replace()
-    : Replace({QStringLiteral("replace"),
-               {{QStringLiteral("ID")}, {QStringLiteral("FILE")}},
-               {},
-               QStringLiteral("back up the stored layout to B_<ID>_<yymmddhhnnss>.FR3, store the "
-                              "file's bytes, read them back, commit; nothing when they are stored "
-                              "already")}) {}
+    : Replace(
+          {QStringLiteral("replace"),
+           {{QStringLiteral("ID")}, {QStringLiteral("FILE")}},
+           {},
+           QStringLiteral(
+               "back up the stored layout to B_<ID>_<yymmddhhnnss>.FR3, store the "
+               "file's bytes, check what the server stored, commit; nothing when they are stored "
+               "already")}) {}
 
 // Replace and every command built on it take the backup folder and the dry run.
 Replace::Replace(Definition definition)
     : Command([&] {
-          definition.options += {BackupDir, DryRun};
+          definition.options += {BackupDir, DryRun, Verify};
           return std::move(definition);
       }()) {}
 
 void Replace::Check(const QCommandLineParser& parser) {
     backupDirectory_ = parser.value(BackupDir);
     dryRun_ = parser.isSet(DryRun);
+    const QString verify = parser.value(Verify);
+    if (verify != u"hash" && verify != u"full")
+        throw UsageProblem{QStringLiteral("--verify takes hash or full, not %1").arg(verify)};
+    fullVerify_ = verify == u"full";
 }
 
 Report Replace::Run(const QString& target, store::LayoutStore& layouts,
@@ -78,7 +90,7 @@ Report Replace::Run(const QString& target, store::LayoutStore& layouts,
     replacer.OnProgress = [&](const core::Progress& step) {
         progress(step);
     };
-    const core::ReplaceOptions options{backupDirectory_, dryRun_, true, true, true};
+    const core::ReplaceOptions options{backupDirectory_, dryRun_, true, true, true, fullVerify_};
     return Told(target, file, replacer.Replace(invocation().args[0], file, options), work);
 }
 

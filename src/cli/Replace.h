@@ -34,6 +34,7 @@ private:
 
     QString backupDirectory_; // empty: the working directory
     bool dryRun_ = false;
+    bool fullVerify_ = false;
     std::map<core::Outcome::Result, int> counts_;
 };
 

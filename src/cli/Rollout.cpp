@@ -4,8 +4,8 @@
 #include "Output.h"
 #include "Supervisor.h"
 #include "datamodule/Data.h"
-#include "datamodule/DataModuleStore.h"
 #include "platform/ConnectionTarget.h"
+#include "streaming/StreamingStore.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -30,12 +30,11 @@ int ConnectTimeout(const Invocation& invocation) {
                                         : invocation.connectTimeout;
 }
 
-// The data module on one database, its report list open.
-void Open(TDM& dm, const QString& target, const Invocation& invocation) {
-    dm.UseTarget(target);
-    dm.UseLogin(invocation.login.user, invocation.login.password);
-    dm.UseConnectTimeout(ConnectTimeout(invocation));
-    dm.OpenReportList();
+// The login asked for, its unset parts the data module's own.
+streaming::Login LoginOf(const Invocation& invocation) {
+    const DesignLogin design = LoadDesignLogin();
+    return {invocation.login.user.value_or(design.user),
+            invocation.login.password.value_or(design.password)};
 }
 
 void SayInterrupted(int signal, qsizetype notStarted) {
@@ -51,7 +50,8 @@ public:
         : invocation_(invocation), command_(command),
           targets_(invocation.targets.isEmpty() ? QStringList{platform::DefaultConnectionTarget()}
                                                 : invocation.targets),
-          reports_(targets_.size()), supervisor_(invocation.targetTimeout) {}
+          login_(LoginOf(invocation)), reports_(targets_.size()),
+          supervisor_(invocation.targetTimeout) {}
 
     int run();
 
@@ -70,6 +70,7 @@ private:
     const Invocation& invocation_;
     Command& command_;
     const QStringList targets_;
+    const streaming::Login login_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -119,12 +120,12 @@ private:
 Report Rollout::workOn(const QString& target) {
     Supervisor::Target work(supervisor_);
     try {
-        TDM dm;
-        DataModuleStore layouts(dm);
+        streaming::StreamingStore layouts(target, login_, ConnectTimeout(invocation_),
+                                          invocation_.compress);
         const Supervisor::Stopper stopper(
             work, [&layouts](store::LayoutStore::Cancel how) { layouts.CancelCall(how); });
         Connecting connecting(*this);
-        Open(dm, target, invocation_);
+        layouts.Connect();
         connecting.done();
         return command_.Run(target, layouts, work);
     } catch (const std::exception& error) {

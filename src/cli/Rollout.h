@@ -22,6 +22,7 @@ struct Invocation {
     int connectTimeout = 15; // seconds a server may take to answer a connect
     int targetTimeout = 0;   // seconds one database's work may take; 0: no limit
     int jobs = 4;            // databases worked on at once
+    bool compress = true;    // the connections ask the server to compress their traffic
 
     bool OneAtATime() const { return jobs == 1 || targets.size() <= 1; }
 };

@@ -61,8 +61,8 @@ void CheckValuesGiven(const QCommandLineParser& parser) {
 } // namespace
 
 void SharedOptions::AddTo(QCommandLineParser& parser) const {
-    parser.addOptions(
-        {database_, targets_, user_, passwordFile_, connectTimeout_, timeout_, jobs_});
+    parser.addOptions({database_, targets_, user_, passwordFile_, connectTimeout_, timeout_, jobs_,
+                       compress_, noCompress_});
 }
 
 Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const {
@@ -75,6 +75,9 @@ Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const
     invocation.connectTimeout = SecondsFrom(parser, connectTimeout_, 1);
     invocation.targetTimeout = SecondsFrom(parser, timeout_, 0);
     invocation.jobs = NumberFrom(parser, jobs_, 1, QStringLiteral("databases"));
+    if (parser.isSet(compress_) && parser.isSet(noCompress_))
+        throw UsageProblem{QStringLiteral("--compress and --no-compress exclude each other")};
+    invocation.compress = !parser.isSet(noCompress_);
     return invocation;
 }
 

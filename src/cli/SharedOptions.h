@@ -51,6 +51,11 @@ private:
                                                   "the databases' order. 1: one after the other. "
                                                   "Default: 4."),
                                    QStringLiteral("count"), QStringLiteral("4")};
+    const QCommandLineOption compress_{QStringLiteral("compress"),
+                                       QStringLiteral("Ask the server to compress the connection's "
+                                                      "traffic (the default).")};
+    const QCommandLineOption noCompress_{QStringLiteral("no-compress"),
+                                         QStringLiteral("Send the traffic uncompressed.")};
 };
 
 } // namespace cli

@@ -35,6 +35,18 @@ std::unique_ptr<db::Client> LoadClient(const char* library) {
 
 } // namespace
 
+DesignLogin LoadDesignLogin() {
+    DesignLogin login;
+    for (const QString& line : Lines(LoadDesign()[u"IBD"].toObject()[u"Params"])) {
+        const QString name = line.section(u'=', 0, 0).trimmed().toLower();
+        if (name == u"user_name")
+            login.user = line.section(u'=', 1);
+        else if (name == u"password")
+            login.password = line.section(u'=', 1);
+    }
+    return login;
+}
+
 TDM::TDM(const char* clientLibrary)
     : client_(LoadClient(clientLibrary)), IBD(*client_), IBT(IBD),
       IBReports(IBD, IBT, QStringLiteral("IBReports")) {

@@ -12,6 +12,14 @@
 
 // The data module: the connection, its transaction and the report list, with their design-time
 // settings loaded from resources. Creating it loads the client library and connects nothing.
+// The user name and password the data module logs in with by design, for a connection made
+// without it.
+struct DesignLogin {
+    QString user;
+    QString password;
+};
+DesignLogin LoadDesignLogin();
+
 class TDM {
 public:
     // Fails with "Error reading IBD.ServerType: <loader message>" when the library cannot load.

@@ -181,6 +181,10 @@ db::Transaction& StreamingStore::transaction() {
     return transaction_;
 }
 
+void StreamingStore::Connect() {
+    run([this] { transaction(); });
+}
+
 QByteArray StreamingStore::locateBlob(const QString& reportId) {
     RowQuery query(database_, transaction(), ContentColumn, reportId);
     int rows = 0;

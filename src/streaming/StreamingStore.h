@@ -31,6 +31,9 @@ public:
     StreamingStore(const StreamingStore&) = delete;
     StreamingStore& operator=(const StreamingStore&) = delete;
 
+    // Connects and begins the transaction now rather than at first use.
+    void Connect();
+
     void ForEachLayout(const std::function<void(const store::ListedLayout&)>& visit) override;
     void StreamLayout(const QString& reportId, const store::Sink& sink) override;
 

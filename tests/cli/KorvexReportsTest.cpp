@@ -386,7 +386,7 @@ TEST_F(KorvexReportsTest, TheLoginComesFromOptionsOrEnvironmentAndNoPasswordIsEv
     run = Reports({"replace", "INVOICE", File("new.fr3", "new"), "-d", scratch.target(), "--user",
                    name, "--password-file", file});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(run.errors.contains("lacks UPDATE permission on table REPORTS"))
+    EXPECT_TRUE(run.errors.contains("no permission for UPDATE access to TABLE REPORTS"))
         << run.errors.toStdString();
     EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
     expectNoPassword(run);
