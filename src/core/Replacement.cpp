@@ -29,17 +29,24 @@ private:
     store::LayoutStore& store_;
 };
 
+// What a source read through sums up besides its size.
+struct Sums {
+    bool sha256 = false;
+    bool serverHash = false; // the server's HASH(), a byte at a time: only where it is compared
+};
+
 // A source read through: what passes is summed up and reported as progress.
 template <class Bytes> class Observed final : public store::Source {
 public:
-    Observed(Bytes& source, qint64 total, bool hashing,
-             std::function<void(qint64, qint64)> progress)
-        : source_(source), total_(total), progress_(std::move(progress)), digest_(hashing) {}
+    Observed(Bytes& source, qint64 total, Sums sums, std::function<void(qint64, qint64)> progress)
+        : source_(source), total_(total), progress_(std::move(progress)), digest_(sums.sha256),
+          serverHashing_(sums.serverHash) {}
     qint64 size() const override { return total_; }
     qint64 read(char* buffer, qint64 max) override {
         const qint64 got = source_.read(buffer, max);
         digest_.write(buffer, got);
-        serverHash_.write(buffer, got);
+        if (serverHashing_)
+            serverHash_.write(buffer, got);
         done_ += got;
         progress_(done_, total_);
         return got;
@@ -52,6 +59,7 @@ private:
     const qint64 total_;
     std::function<void(qint64, qint64)> progress_;
     DigestSink digest_;
+    const bool serverHashing_;
     store::ServerHash serverHash_;
     qint64 done_ = 0;
 };
@@ -175,7 +183,8 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
 
     file.rewind();
     Observed chosen(
-        file, file.size(), options.digests || options.verifyStored,
+        file, file.size(),
+        {options.digests || options.verifyStored, options.verifyStored && !options.fullVerify},
         [this](qint64 done, qint64 total) { report(Phase::ReadingTemplate, done, total); });
     if (options.dryRun) {
         DigestSink ignored;
@@ -199,7 +208,7 @@ bool Replacer::backUp(Outcome& outcome, const QString& reportId, const ReplaceOp
     const bool comparing = unlessEqual && unlessEqual->size == stored->size();
     report(Phase::WritingBackup, 0, stored->size());
     Observed source(
-        *stored, stored->size(), options.digests || comparing,
+        *stored, stored->size(), {options.digests || comparing},
         [this](qint64 done, qint64 total) { report(Phase::WritingBackup, done, total); });
     const QString directory =
         options.backupDirectory.isEmpty() ? platform::WorkingDirectory() : options.backupDirectory;
