@@ -27,14 +27,14 @@ void Command::Take(const Invocation& invocation, const QCommandLineParser& parse
     Check(parser);
 }
 
-void Report::Complain(const QString& target, const QString& text) {
-    lines.push_back({stderr, ErrorLine(target, text)});
+void Report::Complain(const QString& database, const QString& text) {
+    lines.push_back({stderr, ErrorLine(database, text)});
 }
 
-Report Command::Failed(const QString& target, const QString& text) const {
+Report Command::Failed(const Target& target, const QString& text) const {
     Report report;
     report.failed = true;
-    report.Complain(target, text);
+    report.Complain(target.database, text);
     return report;
 }
 

@@ -24,7 +24,7 @@ struct Report {
 
     void Say(QString text) { lines.push_back({stdout, std::move(text)}); }
     // A failure on the database, on standard error.
-    void Complain(const QString& target, const QString& text);
+    void Complain(const QString& database, const QString& text);
 
     std::vector<Line> lines;
     bool failed = false;
@@ -72,10 +72,10 @@ public:
     void Take(const Invocation& invocation, const QCommandLineParser& parser);
 
     // Its work on one database, on a thread of the rollout's: const, as several run at once.
-    virtual Report Run(const QString& target, store::LayoutStore& layouts,
-                       Supervisor::Target& work) const = 0;
+    virtual Report Run(const Target& target, store::LayoutStore& layouts,
+                       Supervisor::Work& work) const = 0;
     // When it could not be done on the database.
-    virtual Report Failed(const QString& target, const QString& text) const;
+    virtual Report Failed(const Target& target, const QString& text) const;
     // Each database's report in turn, from one thread, once its lines are printed.
     virtual void Tally(const Report& /*report*/) {}
     // After the last database.

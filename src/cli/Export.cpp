@@ -78,7 +78,7 @@ void Export::Check(const QCommandLineParser&) {
         throw UsageProblem{QStringLiteral("export takes one database")};
 }
 
-Report Export::Run(const QString&, store::LayoutStore& layouts, Supervisor::Target&) const {
+Report Export::Run(const Target&, store::LayoutStore& layouts, Supervisor::Work&) const {
     const QString& reportId = invocation().args[0];
     const QString& path = invocation().args[1];
     Report report;

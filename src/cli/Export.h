@@ -9,8 +9,8 @@ class Export final : public Command {
 public:
     Export();
     // Writes standard output itself when FILE is -: it takes one database.
-    Report Run(const QString& target, store::LayoutStore& layouts,
-               Supervisor::Target& work) const override;
+    Report Run(const Target& target, store::LayoutStore& layouts,
+               Supervisor::Work& work) const override;
 
 private:
     void Check(const QCommandLineParser& parser) override;

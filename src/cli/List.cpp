@@ -41,7 +41,7 @@ void List::Check(const QCommandLineParser& parser) {
     json_ = parser.isSet(Json);
 }
 
-Report List::Run(const QString& target, store::LayoutStore& layouts, Supervisor::Target&) const {
+Report List::Run(const Target& target, store::LayoutStore& layouts, Supervisor::Work&) const {
     Report report;
     QJsonArray reports;
     for (const core::StoredLayout& layout : core::ListLayouts(layouts)) {
@@ -51,21 +51,22 @@ Report List::Run(const QString& target, store::LayoutStore& layouts, Supervisor:
                                        {"sha256", QString::fromLatin1(layout.digest.sha256)}});
             continue;
         }
-        const QString prefix = invocation().targets.size() > 1 ? target + u'\t' : QString();
+        const QString prefix =
+            invocation().targets.size() > 1 ? target.database + u'\t' : QString();
         report.Say(prefix + QStringLiteral("%1\t%2\t%3")
                                 .arg(Escaped(layout.reportId))
                                 .arg(layout.digest.size)
                                 .arg(QString::fromLatin1(layout.digest.sha256)));
     }
     if (json_)
-        report.json = QJsonObject{{"database", target}, {"reports", reports}};
+        report.json = QJsonObject{{"database", target.database}, {"reports", reports}};
     return report;
 }
 
-Report List::Failed(const QString& target, const QString& text) const {
+Report List::Failed(const Target& target, const QString& text) const {
     Report report = Command::Failed(target, text);
     if (json_)
-        report.json = QJsonObject{{"database", target}, {"error", text}};
+        report.json = QJsonObject{{"database", target.database}, {"error", text}};
     return report;
 }
 

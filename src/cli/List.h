@@ -10,9 +10,9 @@ namespace cli {
 class List final : public Command {
 public:
     List();
-    Report Run(const QString& target, store::LayoutStore& layouts,
-               Supervisor::Target& work) const override;
-    Report Failed(const QString& target, const QString& text) const override;
+    Report Run(const Target& target, store::LayoutStore& layouts,
+               Supervisor::Work& work) const override;
+    Report Failed(const Target& target, const QString& text) const override;
     void Tally(const Report& report) override;
     void Finish(int databases, int failed) override;
 

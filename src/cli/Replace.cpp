@@ -78,8 +78,8 @@ void Replace::Check(const QCommandLineParser& parser) {
     fullVerify_ = verify == u"full";
 }
 
-Report Replace::Run(const QString& target, store::LayoutStore& layouts,
-                    Supervisor::Target& work) const {
+Report Replace::Run(const Target& target, store::LayoutStore& layouts,
+                    Supervisor::Work& work) const {
     const QString file = templateFile();
     core::Replacer replacer(layouts);
     const Supervisor::Stopper stopper(work, [&](store::LayoutStore::Cancel how) {
@@ -94,15 +94,15 @@ Report Replace::Run(const QString& target, store::LayoutStore& layouts,
     return Told(target, file, replacer.Replace(invocation().args[0], file, options), work);
 }
 
-Report Replace::Told(const QString& target, const QString& file, const core::Outcome& outcome,
-                     const Supervisor::Target& work) const {
+Report Replace::Told(const Target& target, const QString& file, const core::Outcome& outcome,
+                     const Supervisor::Work& work) const {
     const QString& reportId = invocation().args[0];
     Report report;
     // Past the backup, a failure leaves it on disk: say where.
     const QString kept = outcome.backupPath.isEmpty()
                              ? QString()
                              : QStringLiteral(" (the backup %1 stays)").arg(outcome.backupPath);
-    const QString head = target + QStringLiteral(": ");
+    const QString head = target.database + QStringLiteral(": ");
     switch (outcome.result) {
     case core::Outcome::Result::Replaced:
         report.Say(head + QStringLiteral("replaced %1 with %2 of %3; the %4 stored before "
@@ -123,7 +123,7 @@ Report Replace::Told(const QString& target, const QString& file, const core::Out
         break;
     case core::Outcome::Result::InDoubt:
         // Neither done nor failed: counted on its own, and the exit code says so.
-        report.Complain(target, outcome.text + kept);
+        report.Complain(target.database, outcome.text + kept);
         report.Say(head + QStringLiteral("IN DOUBT %1: the layout may or may not be stored; "
                                          "check it before trying again")
                               .arg(reportId));
@@ -137,10 +137,10 @@ Report Replace::Told(const QString& target, const QString& file, const core::Out
     return report;
 }
 
-Report Replace::Failed(const QString& target, const QString& text) const {
+Report Replace::Failed(const Target& target, const QString& text) const {
     Report report = Command::Failed(target, text);
     report.Say(QStringLiteral("%1: FAILED %2: nothing stored was changed")
-                   .arg(target, invocation().args[0]));
+                   .arg(target.database, invocation().args[0]));
     return report;
 }
 

@@ -11,9 +11,9 @@ namespace cli {
 class Replace : public Command {
 public:
     Replace();
-    Report Run(const QString& target, store::LayoutStore& layouts,
-               Supervisor::Target& work) const override;
-    Report Failed(const QString& target, const QString& text) const override;
+    Report Run(const Target& target, store::LayoutStore& layouts,
+               Supervisor::Work& work) const override;
+    Report Failed(const Target& target, const QString& text) const override;
     void Tally(const Report& report) override;
     void Finish(int databases, int failed) override;
     int ExitCode(int failed) const override;
@@ -28,8 +28,8 @@ protected:
 
 private:
     // The line for the outcome on the database.
-    Report Told(const QString& target, const QString& file, const core::Outcome& outcome,
-                const Supervisor::Target& work) const;
+    Report Told(const Target& target, const QString& file, const core::Outcome& outcome,
+                const Supervisor::Work& work) const;
     int counted(core::Outcome::Result result) const;
 
     QString backupDirectory_; // empty: the working directory

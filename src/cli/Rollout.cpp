@@ -30,11 +30,19 @@ int ConnectTimeout(const Invocation& invocation) {
                                         : invocation.connectTimeout;
 }
 
-// The login asked for, its unset parts the data module's own.
-streaming::Login LoginOf(const Invocation& invocation) {
+// The databases asked for, each login's unset parts the run's, then the data module's own.
+QList<Target> TargetsOf(const Invocation& invocation) {
+    QList<Target> targets = invocation.targets.isEmpty()
+                                ? QList<Target>{{platform::DefaultConnectionTarget(), {}}}
+                                : invocation.targets;
     const DesignLogin design = LoadDesignLogin();
-    return {invocation.login.user.value_or(design.user),
-            invocation.login.password.value_or(design.password)};
+    for (Target& target : targets) {
+        Login& login = target.login;
+        login.user = login.user.value_or(invocation.login.user.value_or(design.user));
+        login.password =
+            login.password.value_or(invocation.login.password.value_or(design.password));
+    }
+    return targets;
 }
 
 void SayInterrupted(int signal, qsizetype notStarted) {
@@ -47,11 +55,8 @@ void SayInterrupted(int signal, qsizetype notStarted) {
 class Rollout {
 public:
     Rollout(const Invocation& invocation, Command& command)
-        : invocation_(invocation), command_(command),
-          targets_(invocation.targets.isEmpty() ? QStringList{platform::DefaultConnectionTarget()}
-                                                : invocation.targets),
-          login_(LoginOf(invocation)), reports_(targets_.size()),
-          supervisor_(invocation.targetTimeout) {}
+        : invocation_(invocation), command_(command), targets_(TargetsOf(invocation)),
+          reports_(targets_.size()), supervisor_(invocation.targetTimeout) {}
 
     int run();
 
@@ -59,7 +64,7 @@ private:
     class Connecting;
 
     void work();
-    Report workOn(const QString& target);
+    Report workOn(const Target& target);
     // Prints the reports that are in, in order, up to the first one still awaited.
     void printReady(std::unique_lock<std::mutex>& lock);
     void print(const Report& report);
@@ -69,8 +74,7 @@ private:
 
     const Invocation& invocation_;
     Command& command_;
-    const QStringList targets_;
-    const streaming::Login login_;
+    const QList<Target> targets_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -117,11 +121,12 @@ private:
     bool done_ = false;
 };
 
-Report Rollout::workOn(const QString& target) {
-    Supervisor::Target work(supervisor_);
+Report Rollout::workOn(const Target& target) {
+    Supervisor::Work work(supervisor_);
     try {
-        streaming::StreamingStore layouts(target, login_, ConnectTimeout(invocation_),
-                                          invocation_.compress);
+        streaming::StreamingStore layouts(target.database,
+                                          {target.login.user, target.login.password},
+                                          ConnectTimeout(invocation_), invocation_.compress);
         const Supervisor::Stopper stopper(
             work, [&layouts](store::LayoutStore::Cancel how) { layouts.CancelCall(how); });
         Connecting connecting(*this);

@@ -14,11 +14,17 @@ struct Login {
     std::optional<QString> password;
 };
 
+// One database to work on, and who logs in there.
+struct Target {
+    QString database;
+    Login login; // handed to the command with every part set
+};
+
 // What every command is given: its arguments, the databases and how to reach them.
 struct Invocation {
-    QStringList args;    // the command's own arguments
-    QStringList targets; // empty: the database in the working directory
-    Login login;
+    QStringList args;        // the command's own arguments
+    QList<Target> targets;   // empty: the database in the working directory
+    Login login;             // the run's: what a target does not set itself
     int connectTimeout = 15; // seconds a server may take to answer a connect
     int targetTimeout = 0;   // seconds one database's work may take; 0: no limit
     int jobs = 4;            // databases worked on at once

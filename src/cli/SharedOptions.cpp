@@ -17,17 +17,17 @@ QString FirstLine(const QString& path) {
     return QTextStream(&file).readLine();
 }
 
-QStringList TargetsIn(const QString& path) {
+QList<Target> TargetsIn(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         throw UsageProblem{
             QStringLiteral("cannot read the targets file %1: %2").arg(path, file.errorString())};
-    QStringList targets;
+    QList<Target> targets;
     QTextStream lines(&file);
     for (QString line; lines.readLineInto(&line);) {
         line = line.trimmed();
         if (!line.isEmpty() && !line.startsWith(u'#'))
-            targets << line;
+            targets.append({line, {}});
     }
     // The working directory's database is only for a call that names none.
     if (targets.isEmpty())
@@ -69,7 +69,8 @@ Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const
     CheckValuesGiven(parser);
     Invocation invocation;
     invocation.args = parser.positionalArguments().mid(1);
-    invocation.targets = parser.values(database_);
+    for (const QString& database : parser.values(database_))
+        invocation.targets.append({database, {}});
     if (parser.isSet(targets_))
         invocation.targets += TargetsIn(parser.value(targets_));
     invocation.connectTimeout = SecondsFrom(parser, connectTimeout_, 1);

@@ -45,16 +45,16 @@ void Supervisor::watch() {
     }
 }
 
-// Under the lock, so that no target or stopper goes away while it is used.
+// Under the lock, so that no work or stopper goes away while it is used.
 void Supervisor::step(int signal) {
     if (signal != 0 && !signal_)
         signal_ = signal;
     const Clock::time_point now = Clock::now();
-    for (Target* target : targets_)
-        target->step(now);
+    for (Work* work : work_)
+        work->step(now);
 }
 
-void Supervisor::Target::step(Clock::time_point now) {
+void Supervisor::Work::step(Clock::time_point now) {
     const auto stop = [this](store::LayoutStore::Cancel how) {
         if (!stops_.empty())
             (*stops_.back())(how);
@@ -79,29 +79,29 @@ void Supervisor::Target::step(Clock::time_point now) {
     stop(store::LayoutStore::Cancel::Raise);
 }
 
-Supervisor::Target::Target(Supervisor& supervisor) : supervisor_(supervisor) {
+Supervisor::Work::Work(Supervisor& supervisor) : supervisor_(supervisor) {
     const std::lock_guard lock(supervisor_.mutex_);
-    supervisor_.targets_.push_back(this);
+    supervisor_.work_.push_back(this);
 }
 
-Supervisor::Target::~Target() {
+Supervisor::Work::~Work() {
     const std::lock_guard lock(supervisor_.mutex_);
-    std::erase(supervisor_.targets_, this);
+    std::erase(supervisor_.work_, this);
 }
 
-QString Supervisor::Target::failureText(const QString& text) const {
+QString Supervisor::Work::failureText(const QString& text) const {
     const std::lock_guard lock(supervisor_.mutex_);
     return stopReason_.value_or(text);
 }
 
-Supervisor::Stopper::Stopper(Target& target, Stop stop) : target_(target), stop_(std::move(stop)) {
-    const std::lock_guard lock(target_.supervisor_.mutex_);
-    target_.stops_.push_back(&stop_);
+Supervisor::Stopper::Stopper(Work& work, Stop stop) : work_(work), stop_(std::move(stop)) {
+    const std::lock_guard lock(work_.supervisor_.mutex_);
+    work_.stops_.push_back(&stop_);
 }
 
 Supervisor::Stopper::~Stopper() {
-    const std::lock_guard lock(target_.supervisor_.mutex_);
-    target_.stops_.pop_back();
+    const std::lock_guard lock(work_.supervisor_.mutex_);
+    work_.stops_.pop_back();
 }
 
 } // namespace cli

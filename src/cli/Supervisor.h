@@ -39,12 +39,12 @@ public:
     std::optional<int> interruption() const;
 
     // The work on one database, its deadline counted from here; several may run at once.
-    class Target {
+    class Work {
     public:
-        explicit Target(Supervisor& supervisor);
-        ~Target();
-        Target(const Target&) = delete;
-        Target& operator=(const Target&) = delete;
+        explicit Work(Supervisor& supervisor);
+        ~Work();
+        Work(const Work&) = delete;
+        Work& operator=(const Work&) = delete;
 
         // Why the work was stopped ("timed out after 5 s"), else the failure's own text.
         QString failureText(const QString& text) const;
@@ -64,13 +64,13 @@ public:
     // How to stop the work in flight on the target while this lives.
     class Stopper {
     public:
-        Stopper(Target& target, Stop stop);
+        Stopper(Work& work, Stop stop);
         ~Stopper();
         Stopper(const Stopper&) = delete;
         Stopper& operator=(const Stopper&) = delete;
 
     private:
-        Target& target_;
+        Work& work_;
         Stop stop_;
     };
 
@@ -80,7 +80,7 @@ private:
 
     const int timeoutSeconds_;
     mutable std::mutex mutex_;
-    std::vector<Target*> targets_;
+    std::vector<Work*> work_;
     std::optional<int> signal_;
     bool quit_ = false;
     std::thread thread_; // last: starts once the rest is set
