@@ -1,5 +1,6 @@
 #include "Command.h"
 
+#include "Json.h"
 #include "Output.h"
 
 #include <algorithm>
@@ -27,6 +28,12 @@ void Command::Take(const Invocation& invocation, const QCommandLineParser& parse
     Check(parser);
 }
 
+QJsonObject Command::outcomeFields(const Target& target) const {
+    QJsonObject fields = TargetFields(invocation_, definition_.name, target);
+    fields.insert("event", "outcome");
+    return fields;
+}
+
 void Report::Complain(const QString& database, const QString& text) {
     lines.push_back({stderr, ErrorLine(database, text)});
 }
@@ -35,6 +42,9 @@ Report Command::Failed(const Target& target, const QString& text) const {
     Report report;
     report.failed = true;
     report.Complain(target.database, text);
+    report.json = outcomeFields(target);
+    report.json->insert("outcome", "failed");
+    report.json->insert("error", PlainLines(text));
     return report;
 }
 

@@ -29,7 +29,7 @@ struct Report {
     std::vector<Line> lines;
     bool failed = false;
     std::optional<core::Outcome::Result> result; // what replace and restore count
-    std::optional<QJsonObject> json;             // list --json: the database's entry
+    std::optional<QJsonObject> json;             // with --json, the database's object
 };
 
 // A command line that cannot be carried out as written.
@@ -78,13 +78,17 @@ public:
     virtual Report Failed(const Target& target, const QString& text) const;
     // Each database's report in turn, from one thread, once its lines are printed.
     virtual void Tally(const Report& /*report*/) {}
-    // After the last database.
+    // After the last database, the summary for people.
     virtual void Finish(int /*databases*/, int /*failed*/) {}
+    // The command's own counts in the run's JSON summary.
+    virtual void Count(QJsonObject& /*summary*/) const {}
     virtual int ExitCode(int failed) const { return failed == 0 ? 0 : 1; }
 
 protected:
     virtual void Check(const QCommandLineParser& /*parser*/) {}
     const Invocation& invocation() const { return invocation_; }
+    // The fields every JSON object for the database starts with, its "event" an "outcome".
+    QJsonObject outcomeFields(const Target& target) const;
 
 private:
     const Definition definition_;

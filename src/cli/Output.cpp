@@ -7,10 +7,12 @@ void Print(std::FILE* stream, const QString& line) {
     std::fflush(stream);
 }
 
-// The database's message lines end in CR LF; a log wants plain line ends.
+QString PlainLines(const QString& text) {
+    return QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
 QString ErrorLine(const QString& target, const QString& text) {
-    return QStringLiteral("korvex-reports: %1: %2")
-        .arg(target, QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    return QStringLiteral("korvex-reports: %1: %2").arg(target, PlainLines(text));
 }
 
 QString Describe(const core::ContentDigest& digest) {

@@ -11,6 +11,9 @@ namespace cli {
 // far.
 void Print(std::FILE* stream, const QString& line);
 
+// The database's message lines end in CR LF; logs and JSON want plain line ends.
+QString PlainLines(const QString& text);
+
 // "korvex-reports: <target>: <text>": a failure on one database.
 QString ErrorLine(const QString& target, const QString& text);
 

@@ -1,12 +1,14 @@
 #include "Rollout.h"
 
 #include "Command.h"
+#include "Json.h"
 #include "Output.h"
 #include "Supervisor.h"
 #include "datamodule/Data.h"
 #include "platform/ConnectionTarget.h"
 #include "streaming/StreamingStore.h"
 
+#include <QJsonArray>
 #include <algorithm>
 #include <condition_variable>
 #include <unistd.h>
@@ -45,10 +47,20 @@ QList<Target> TargetsOf(const Invocation& invocation) {
     return targets;
 }
 
-void SayInterrupted(int signal, qsizetype notStarted) {
-    Print(stderr, QStringLiteral("korvex-reports: %1; %2 database(s) not started")
-                      .arg(InterruptedText(signal))
-                      .arg(notStarted));
+QStringList DatabasesOf(const QList<Target>& targets) {
+    QStringList databases;
+    for (const Target& target : targets)
+        databases << target.database;
+    return databases;
+}
+
+void SayInterrupted(int signal, const QStringList& notStarted) {
+    QString text = QStringLiteral("korvex-reports: %1; %2 database(s) not started")
+                       .arg(InterruptedText(signal))
+                       .arg(notStarted.size());
+    if (!notStarted.isEmpty())
+        text += QStringLiteral(": ") + notStarted.join(QStringLiteral(", "));
+    Print(stderr, text);
 }
 
 // The targets, handed to a few worker threads in order, and their reports until printed.
@@ -71,6 +83,8 @@ private:
     // After a termination signal, once no work is in flight but connects: those are told as
     // interrupted.
     int endInterrupted(int signal, std::unique_lock<std::mutex>& lock);
+    // The summary of the databases started, for people or as JSON; returns the exit code.
+    int finish(qsizetype started, std::optional<int> signal);
 
     const Invocation& invocation_;
     Command& command_;
@@ -154,7 +168,10 @@ void Rollout::work() {
 
 void Rollout::print(const Report& report) {
     for (const Report::Line& line : report.lines)
-        Print(line.stream, line.text);
+        if (!invocation_.json || line.stream == stderr)
+            Print(line.stream, line.text);
+    if (invocation_.json && report.json)
+        PrintJson(*report.json);
     failed_ += report.failed ? 1 : 0;
     command_.Tally(report);
 }
@@ -190,8 +207,27 @@ int Rollout::run() {
     if (const std::optional<int> signal = supervisor_.interruption())
         return endInterrupted(*signal, lock);
     lock.unlock();
-    command_.Finish(static_cast<int>(printed_), failed_);
-    return command_.ExitCode(failed_);
+    return finish(printed_, std::nullopt);
+}
+
+int Rollout::finish(qsizetype started, std::optional<int> signal) {
+    const int exitCode = signal ? Interrupted : command_.ExitCode(failed_);
+    const QStringList notStarted = DatabasesOf(targets_.mid(started));
+    if (!invocation_.json) {
+        command_.Finish(static_cast<int>(started), failed_);
+    } else {
+        QJsonObject summary = RunFields(invocation_, command_.definition().name);
+        summary.insert("event", "summary");
+        summary.insert("databases", started);
+        summary.insert("failed", failed_);
+        command_.Count(summary);
+        summary.insert("not_started", QJsonArray::fromStringList(notStarted));
+        summary.insert("exit", exitCode);
+        PrintJson(summary);
+    }
+    if (signal)
+        SayInterrupted(*signal, notStarted);
+    return exitCode;
 }
 
 int Rollout::endInterrupted(int signal, std::unique_lock<std::mutex>& lock) {
@@ -202,8 +238,7 @@ int Rollout::endInterrupted(int signal, std::unique_lock<std::mutex>& lock) {
         print(report ? *report : command_.Failed(targets_[printed_], InterruptedText(signal)));
     }
     lock.unlock();
-    command_.Finish(static_cast<int>(started), failed_);
-    SayInterrupted(signal, targets_.size() - started);
+    finish(started, signal);
     // A thread still in the client library's connect would race the library's and the program's
     // shutdown: end without them. Everything printed is flushed already, and the server drops a
     // connection that was never made.

@@ -29,6 +29,8 @@ struct Invocation {
     int targetTimeout = 0;   // seconds one database's work may take; 0: no limit
     int jobs = 4;            // databases worked on at once
     bool compress = true;    // the connections ask the server to compress their traffic
+    bool json = false;       // one JSON object per database and one for the run on stdout
+    QString runId;           // what the journal and the JSON objects know the run by
 
     bool OneAtATime() const { return jobs == 1 || targets.size() <= 1; }
 };

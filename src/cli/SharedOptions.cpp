@@ -1,6 +1,7 @@
 #include "SharedOptions.h"
 
 #include "Command.h"
+#include "Json.h"
 
 #include <QFile>
 #include <QProcessEnvironment>
@@ -62,7 +63,7 @@ void CheckValuesGiven(const QCommandLineParser& parser) {
 
 void SharedOptions::AddTo(QCommandLineParser& parser) const {
     parser.addOptions({database_, targets_, user_, passwordFile_, connectTimeout_, timeout_, jobs_,
-                       compress_, noCompress_});
+                       compress_, noCompress_, json_});
 }
 
 Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const {
@@ -79,6 +80,8 @@ Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const
     if (parser.isSet(compress_) && parser.isSet(noCompress_))
         throw UsageProblem{QStringLiteral("--compress and --no-compress exclude each other")};
     invocation.compress = !parser.isSet(noCompress_);
+    invocation.json = parser.isSet(json_);
+    invocation.runId = NewRunId();
     return invocation;
 }
 

@@ -56,6 +56,9 @@ private:
                                                       "traffic (the default).")};
     const QCommandLineOption noCompress_{QStringLiteral("no-compress"),
                                          QStringLiteral("Send the traffic uncompressed.")};
+    const QCommandLineOption json_{QStringLiteral("json"),
+                                   QStringLiteral("Print one JSON object per database, then one "
+                                                  "for the run, each on a line of its own.")};
 };
 
 } // namespace cli

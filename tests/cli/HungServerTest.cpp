@@ -3,6 +3,7 @@
 
 #include "datamodule/Data.h"
 #include "support/AppFixture.h"
+#include "support/JsonLines.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -139,7 +140,7 @@ TEST_F(HungServerTest, AConnectToAStoppedServerEndsByTheConnectTimeout) {
     // JSON tells the database's failure as standard error does.
     reports.start(KORVEX_REPORTS_BINARY, {"list", "--json", "-d", hung.target(), "--timeout", "1"});
     EXPECT_EQ(ExitWithin(10000), 1);
-    EXPECT_EQ(QJsonDocument::fromJson(Output().toUtf8())[0]["error"].toString().toStdString(),
+    EXPECT_EQ(apptest::JsonLines(Output().toUtf8())[0]["error"].toString().toStdString(),
               "timed out after 1 s");
 }
 
