@@ -52,6 +52,7 @@ Client::Client(const char* library)
     resolve(lib, library, "isc_dsql_fetch", dsql_fetch);
     resolve(lib, library, "isc_dsql_free_statement", dsql_free_statement);
     resolve(lib, library, "isc_dsql_sql_info", dsql_sql_info);
+    resolve(lib, library, "isc_dsql_exec_immed2", dsql_exec_immed2);
     resolve(lib, library, "isc_create_blob2", create_blob2);
     resolve(lib, library, "isc_open_blob2", open_blob2);
     resolve(lib, library, "isc_blob_info", blob_info);

@@ -36,6 +36,7 @@ public:
     decltype(&::isc_dsql_fetch) dsql_fetch;
     decltype(&::isc_dsql_free_statement) dsql_free_statement;
     decltype(&::isc_dsql_sql_info) dsql_sql_info;
+    decltype(&::isc_dsql_exec_immed2) dsql_exec_immed2;
     decltype(&::isc_create_blob2) create_blob2;
     decltype(&::isc_open_blob2) open_blob2;
     decltype(&::isc_blob_info) blob_info;

@@ -350,4 +350,38 @@ long Statement::RowsAffected() const {
     return count ? static_cast<long>(InfoNumber(*count).value_or(0)) : 0;
 }
 
+std::vector<Value> ExecuteImmediate(Database& database, Transaction& transaction,
+                                    const QString& sql, const std::vector<TypedValue>& params,
+                                    const std::vector<ColumnInfo>& columns) {
+    database.CheckActive();
+    if (!transaction.Active())
+        throw Error("Transaction is not active");
+    Sqlda input(static_cast<int>(params.size()));
+    input.get()->sqld = static_cast<ISC_SHORT>(params.size());
+    for (int i = 0; i < input.described(); ++i) {
+        const TypedValue& param = params[i];
+        input.var(i).sqltype = static_cast<short>(param.sqlType | 1);
+        input.var(i).sqllen = static_cast<short>(param.value.data.size());
+        input.point(i, param.value.data);
+        input.setNull(i, param.value.null);
+    }
+    Sqlda output(static_cast<int>(columns.size()));
+    output.get()->sqld = static_cast<ISC_SHORT>(columns.size());
+    for (int i = 0; i < output.described(); ++i) {
+        output.var(i).sqltype = static_cast<short>(columns[i].sqlType | 1);
+        output.var(i).sqllen = columns[i].length;
+    }
+    output.allocate();
+    const QByteArray text = sql.toLocal8Bit(); // NUL-terminated: length 0
+    ISC_STATUS_ARRAY status;
+    if (database.client().dsql_exec_immed2(status, database.handle(), transaction.handle(), 0,
+                                           text.constData(), Database::SQLDialect, input.get(),
+                                           output.get()))
+        database.RaiseStatus(status);
+    std::vector<Value> row;
+    for (int i = 0; i < output.described(); ++i)
+        row.push_back(valueOf(output.var(i)));
+    return row;
+}
+
 } // namespace db

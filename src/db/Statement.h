@@ -31,6 +31,23 @@ struct Value {
     QByteArray data;
 };
 
+// A parameter of a statement run without a prepare of its own: its type is the caller's, not
+// the server's description. Text travels as fixed-length text of its exact length, any other
+// type as its raw data area (a BLOB its 8-byte id).
+struct TypedValue {
+    short sqlType = SQL_TEXT;
+    Value value;
+};
+
+// Prepares and executes the text in the transaction in one exchange with the server, with no
+// statement handle, and returns its one row of results in the types and lengths the columns ask
+// for (their names unused). Takes positional parameters (?) only. A select of no row raises the
+// server's "attempt to fetch past the last record", of several rows "multiple rows in singleton
+// select"; an update that changes none returns every value NULL.
+std::vector<Value> ExecuteImmediate(Database& database, Transaction& transaction,
+                                    const QString& sql, const std::vector<TypedValue>& params,
+                                    const std::vector<ColumnInfo>& columns);
+
 // A DSQL statement prepared in dialect 1 on the connection, with named parameters rewritten to
 // positional ones. Owns its statement handle; freed on destruction.
 class Statement {

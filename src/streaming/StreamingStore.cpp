@@ -9,6 +9,8 @@
 #include "platform/Files.h"
 
 #include <cstring>
+#include <iberror.h>
+#include <utility>
 
 namespace streaming {
 namespace {
@@ -74,6 +76,19 @@ private:
 
 qint64 IntegerOf(const db::Value& text) {
     return text.null ? 0 : text.data.trimmed().toLongLong();
+}
+
+// How many rows have the identifier, as an update sees them.
+long RowsWithId(db::Database& database, db::Transaction& transaction, const QString& reportId) {
+    RowQuery query(database, transaction, QStringLiteral("cast(count(*) as varchar(21))"),
+                   reportId);
+    query.next();
+    return static_cast<long>(IntegerOf(query.row()[0]));
+}
+
+// A result column asked for as text of up to this many bytes.
+db::ColumnInfo TextColumn(short length) {
+    return {{}, {}, SQL_VARYING, 0, length};
 }
 
 // The stored BLOB read on demand, its transfers reported and its failures the store's.
@@ -185,18 +200,21 @@ void StreamingStore::Connect() {
     run([this] { transaction(); });
 }
 
+// In one exchange with the server, which refuses a select of no row or of several; only then
+// are the rows counted.
 QByteArray StreamingStore::locateBlob(const QString& reportId) {
-    RowQuery query(database_, transaction(), ContentColumn, reportId);
-    int rows = 0;
-    QByteArray id;
-    for (; query.next(); ++rows)
-        if (rows == 0)
-            id = BlobIdOf(query.row()[0]);
-    if (rows == 0)
-        throw dbstore::ReportNotFound(reportId);
-    if (rows > 1)
-        throw dbstore::ReportNotUnique(reportId, rows);
-    return id;
+    try {
+        return BlobIdOf(db::ExecuteImmediate(
+            database_, transaction(), QStringLiteral("select DESCR from REPORTS where ID = ?"),
+            {{SQL_TEXT, KeyValue(reportId)}}, {{{}, {}, SQL_BLOB, 0, sizeof(ISC_QUAD)}})[0]);
+    } catch (const db::ServerError& error) {
+        if (error.hasCode(isc_stream_eof))
+            throw dbstore::ReportNotFound(reportId);
+        if (!error.hasCode(isc_sing_select_err))
+            throw;
+        throw dbstore::ReportNotUnique(
+            reportId, static_cast<int>(RowsWithId(database_, transaction_, reportId)));
+    }
 }
 
 void StreamingStore::stream(const QByteArray& blobId, const store::Sink& sink) {
@@ -227,6 +245,7 @@ void StreamingStore::StreamLayout(const QString& reportId, const store::Sink& si
 
 void StreamingStore::Locate(const QString& reportId) {
     written_.reset();
+    posted_.reset();
     run([&] {
         storedBlob_ = locateBlob(reportId);
         reportId_ = reportId;
@@ -239,6 +258,7 @@ std::unique_ptr<store::Source> StreamingStore::ReadStored() {
 
 void StreamingStore::Write(store::Source& bytes) {
     written_.reset();
+    posted_.reset();
     run([&] {
         NewBlob blob(transaction(), database_, bytes.size(), OnTransfer);
         platform::CopyAll(bytes, blob);
@@ -246,16 +266,33 @@ void StreamingStore::Write(store::Source& bytes) {
     });
 }
 
+// The update tells the row's length and hash as it stored them, after its triggers, in its own
+// exchange with the server: a verification that follows costs no round trip of its own. A row
+// the update does not reach returns its constant NULL; several make the server refuse it.
 void StreamingStore::Post() {
     if (!written_)
         throw std::logic_error("Post without a layout written");
     run([&] {
-        db::Statement update(database_, transaction());
-        update.Prepare(QStringLiteral("update REPORTS set DESCR = :DESCR where ID = :ID"));
-        update.SetParam(QStringLiteral("DESCR"), {written_->isEmpty(), *written_});
-        update.SetParam(QStringLiteral("ID"), KeyValue(reportId_));
-        update.Execute();
-        db::CheckOneRowChanged(update.RowsAffected(), Table.toStdString());
+        const db::Value content = written_->isEmpty()
+                                      ? db::Value{true, QByteArray(sizeof(ISC_QUAD), '\0')}
+                                      : db::Value{false, *written_};
+        std::vector<db::Value> row;
+        try {
+            row = db::ExecuteImmediate(
+                database_, transaction(),
+                QStringLiteral("update REPORTS set DESCR = ? where ID = ? returning '1', "
+                               "cast(octet_length(DESCR) as varchar(21)), "
+                               "cast(hash(DESCR) as varchar(21))"),
+                {{SQL_BLOB, content}, {SQL_TEXT, KeyValue(reportId_)}},
+                {TextColumn(1), TextColumn(21), TextColumn(21)});
+        } catch (const db::ServerError& error) {
+            if (!error.hasCode(isc_sing_select_err))
+                throw;
+            db::CheckOneRowChanged(RowsWithId(database_, transaction(), reportId_),
+                                   Table.toStdString());
+        }
+        db::CheckOneRowChanged(row[0].null ? 0 : 1, Table.toStdString());
+        posted_ = store::Fingerprint{IntegerOf(row[1]), IntegerOf(row[2])};
     });
     written_.reset();
 }
@@ -264,8 +301,11 @@ void StreamingStore::ReadBack(const store::Sink& sink) {
     run([&] { stream(locateBlob(reportId_), sink); });
 }
 
-// Cast to text inside the statement: dialect 1 hands a 64-bit integer out as a double, rounded.
+// What the update just told, else a select of its own. Cast to text inside the statements: dialect
+// 1 hands a 64-bit integer out as a double, rounded.
 std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
+    if (posted_)
+        return std::exchange(posted_, std::nullopt);
     return run([&] {
         RowQuery query(database_, transaction(),
                        QStringLiteral("cast(octet_length(DESCR) as varchar(21)), "
@@ -279,11 +319,13 @@ std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
 }
 
 void StreamingStore::Commit() {
+    posted_.reset();
     run([&] { transaction_.Commit(); });
 }
 
 void StreamingStore::RollBack() {
     written_.reset();
+    posted_.reset();
     run([&] { rollBack(); });
 }
 

@@ -59,9 +59,10 @@ private:
     std::unique_ptr<db::Client> client_; // first: loaded before, released after the connection
     db::Database database_;
     db::Transaction transaction_;
-    QString reportId_;                  // since Locate
-    QByteArray storedBlob_;             // the located row's BLOB id as found, empty for NULL
-    std::optional<QByteArray> written_; // the BLOB id Write made, empty for NULL, until Post
+    QString reportId_;                         // since Locate
+    QByteArray storedBlob_;                    // the located row's BLOB id as found, empty for NULL
+    std::optional<QByteArray> written_;        // the BLOB id Write made, empty for NULL, until Post
+    std::optional<store::Fingerprint> posted_; // what Post's update told, until the next step
 };
 
 } // namespace streaming

@@ -3,7 +3,8 @@
 // korvex-reports, what one rollout call to many databases saves over one call per database, and
 // what korvex-reports costs against the floor over an emulated slow link (time and round trips);
 // all measured in one run on the test server, the compared cases taking turns. Run by hand; it
-// never takes part in pass/fail tests. `korvex_bench --slow-link` runs the slow-link part alone.
+// never takes part in pass/fail tests. `korvex_bench --slow-link` runs the slow-link part alone,
+// `korvex_bench --loopback` the replacement on loopback alone.
 
 #include "Processes.h"
 #include "RawClient.h"
@@ -68,6 +69,7 @@ constexpr unsigned short LargestSegment = 65535;
 
 const char* const CoreRow = "CORE";
 const char* const CliRow = "CLI";
+const char* const PlainRow = "PLAIN";
 const char* const FloorRow = "FLOOR";
 const char* const LargeRow = "LARGE";
 const char* const SmallRow = "SMALL";
@@ -186,6 +188,29 @@ CoreRun ReplaceThroughCore(core::Replacer& replacer, const QString& file,
     return run;
 }
 
+// korvex-reports replace as a process, against the floor run in the same round.
+struct CliSamples {
+    Samples seconds, pairRatios, peakMib;
+};
+
+// The bench itself, in its hidden --peak-of mode, runs korvex-reports, so that the peak is its own.
+QStringList PeakRunOfCli(const QStringList& arguments) {
+    return QStringList{QStringLiteral("--peak-of"), KORVEX_REPORTS_BINARY} + arguments;
+}
+
+// One replacement by korvex-reports in a process of its own: seconds, and peak resident KiB.
+std::pair<double, long> CliReplace(const char* row, const QString& file, const QString& target,
+                                   const Workspace& workspace, const QStringList& options = {}) {
+    const bench::ChildRun run = bench::RunToEnd(
+        QCoreApplication::applicationFilePath(),
+        PeakRunOfCli(QStringList{QStringLiteral("replace"), QString::fromLatin1(row), file,
+                                 QStringLiteral("-d"), target, QStringLiteral("--backup-dir"),
+                                 workspace.backups()} +
+                     options));
+    workspace.clearBackups();
+    return {run.seconds, bench::KibFrom(run.output, "peak-kib")};
+}
+
 struct SpeedResult {
     Plan plan;
     Samples core, floor;
@@ -194,6 +219,8 @@ struct SpeedResult {
     Samples floorRead, floorSend;
     double digestSeconds = 0; // one SHA-256 pass over the content
     double touchSeconds = 0;  // the first writes to fresh memory of the content's size
+    CliSamples cli, plainCli; // korvex-reports with its default options, and with --no-compress
+    long cliIdle = 0;         // KiB: korvex-reports replacing a 100-byte layout
 };
 
 // Core and floor take turns on rows of the same database, so that a slow moment of the machine
@@ -203,8 +230,13 @@ SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace) {
     const QByteArray contents[2] = {RandomBytes(plan.size, seed), RandomBytes(plan.size, seed + 1)};
     const QString files[2] = {workspace.write(QStringLiteral("a.fr3"), contents[0]),
                               workspace.write(QStringLiteral("b.fr3"), contents[1])};
-    const auto scratch = ReportsDatabase({CoreRow, FloorRow}, contents[1]);
-    SpeedResult result{plan, {}, {}, {}, {}, {}, {}, 0, 0};
+    const auto scratch =
+        ReportsDatabase({CoreRow, FloorRow, CliRow, PlainRow, SmallRow}, contents[1]);
+    SpeedResult result{plan, {}, {}, {}, {}, {}, {}, 0, 0, {}, {}, 0};
+    result.cliIdle =
+        CliReplace(SmallRow, workspace.write(QStringLiteral("small.fr3"), RandomBytes(100, seed)),
+                   scratch->target(), workspace)
+            .second;
 
     TDM dm;
     dm.UseTarget(scratch->target());
@@ -231,6 +263,17 @@ SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace) {
         result.floorRead.add(times.storedRead);
         result.floorSend.add(times.sendAndCommit);
         RequireStored(*scratch, FloorRow, contents[which], "floor");
+
+        const auto cliRun = [&](CliSamples& samples, const char* row, const QStringList& options) {
+            const auto [seconds, peakKib] =
+                CliReplace(row, files[which], scratch->target(), workspace, options);
+            samples.seconds.add(seconds);
+            samples.pairRatios.add(seconds / floorSeconds);
+            samples.peakMib.add(peakKib / 1024.0);
+            RequireStored(*scratch, row, contents[which], "korvex-reports");
+        };
+        cliRun(result.cli, CliRow, {});
+        cliRun(result.plainCli, PlainRow, {QStringLiteral("--no-compress")});
     }
 
     // What the core does beyond the floor's work, once each: it sums up old and new bytes, and
@@ -273,6 +316,39 @@ void PrintSpeed(const std::vector<SpeedResult>& results) {
                   .arg(r.floor.text(), 26)
                   .arg(r.core.median() / r.floor.median(), 11, 'f', 2)
                   .arg(r.pairRatios.median(), 33, 'f', 2));
+
+    Print(QStringLiteral("\n   korvex-reports replace (a process each; default options, and "
+                         "--no-compress) in the same rounds against the same floor. Seconds, "
+                         "median (fastest-slowest); /floor: median of each run over the floor's "
+                         "run of its round (target <= 1.00 at 16 and 128 MiB). Peak resident "
+                         "MiB, median, against korvex-reports replacing a 100-byte layout "
+                         "(target: peak <= idle + 16)."));
+    Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+              .arg(QStringLiteral("size"), 8)
+              .arg(QStringLiteral("default"), 26)
+              .arg(QStringLiteral("/floor"), 7)
+              .arg(QStringLiteral("--no-compress"), 26)
+              .arg(QStringLiteral("/floor"), 7)
+              .arg(QStringLiteral("idle"), 6)
+              .arg(QStringLiteral("peak default|plain"), 19)
+              .arg(QStringLiteral("peak-idle"), 10));
+    for (const SpeedResult& r : results) {
+        const double idle = r.cliIdle / 1024.0;
+        const double worst = std::max(r.cli.peakMib.median(), r.plainCli.peakMib.median());
+        Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+                  .arg(Mib(r.plan.size), 8)
+                  .arg(r.cli.seconds.text(), 26)
+                  .arg(r.cli.pairRatios.median(), 7, 'f', 2)
+                  .arg(r.plainCli.seconds.text(), 26)
+                  .arg(r.plainCli.pairRatios.median(), 7, 'f', 2)
+                  .arg(idle, 6, 'f', 1)
+                  .arg(QString::asprintf("%.1f | %.1f", r.cli.peakMib.median(),
+                                         r.plainCli.peakMib.median()),
+                       19)
+                  .arg(QString::asprintf("%.1f %s", worst - idle,
+                                         worst - idle <= 16 ? "met" : "MISSED"),
+                       10));
+    }
 
     using core::Phase;
     Print(QStringLiteral("\n   Where the core's time goes (medians, s; core | floor where both "
@@ -738,18 +814,29 @@ int SlowLinkOnly() {
     return 0;
 }
 
-int Benchmark() {
-    const Clock::time_point start = Clock::now();
-    Print(QStringLiteral("korvex_bench on the test server, load average at start: %1")
-              .arg(LoadAverage()));
-    const Workspace workspace;
-
+void LoopbackSection(const Workspace& workspace) {
     std::vector<SpeedResult> speeds;
     for (const Plan& plan : SpeedPlans) {
         std::fprintf(stderr, "replacement at %s...\n", qUtf8Printable(Mib(plan.size)));
         speeds.push_back(MeasureSpeed(plan, workspace));
     }
     PrintSpeed(speeds);
+}
+
+// Only the replacement on loopback, core and korvex-reports against the floor.
+int LoopbackOnly() {
+    const Workspace workspace;
+    LoopbackSection(workspace);
+    return 0;
+}
+
+int Benchmark() {
+    const Clock::time_point start = Clock::now();
+    Print(QStringLiteral("korvex_bench on the test server, load average at start: %1")
+              .arg(LoadAverage()));
+    const Workspace workspace;
+
+    LoopbackSection(workspace);
 
     std::vector<PeakResult> peaks;
     const auto peakDatabase = ReportsDatabase({LargeRow, SmallRow}, "old");
@@ -783,6 +870,8 @@ int main(int argc, char* argv[]) {
         const QCoreApplication application(argc, argv);
         if (argc > 1 && std::strcmp(argv[1], "--slow-link") == 0)
             return SlowLinkOnly();
+        if (argc > 1 && std::strcmp(argv[1], "--loopback") == 0)
+            return LoopbackOnly();
         return Benchmark();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "korvex_bench: %s\n", e.what());

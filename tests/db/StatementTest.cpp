@@ -1,8 +1,10 @@
 #include "db/Statement.h"
 #include "DbFixture.h"
+#include "db/Error.h"
 #include "support/FbScratch.h"
 
 #include <gtest/gtest.h>
+#include <iberror.h>
 
 namespace {
 
@@ -170,4 +172,45 @@ TEST_F(StatementTest, MissingRightIsAPermissionErrorAtPrepare) {
         EXPECT_EQ(error.sqlCode(), -551);
         EXPECT_STREQ(error.what(), "no permission for UPDATE access to TABLE REPORTS");
     }
+}
+
+// One row in the types asked for, a BLOB id as a parameter; no row and several rows as the
+// server tells them.
+TEST_F(StatementTest, ExecuteImmediateReturnsOneRowOrTheServersRefusal) {
+    const auto immediate = [&](const QString& sql, const std::vector<db::TypedValue>& params) {
+        return db::ExecuteImmediate(c.database, c.transaction, sql, params,
+                                    {{{}, {}, SQL_VARYING, 0, 21}, {{}, {}, SQL_BLOB, 0, 8}});
+    };
+    const QString select = "select NAME, DESCR from REPORTS where ID = ?";
+    const std::vector<db::Value> layout = immediate(select, {{SQL_TEXT, text("PAYORDER_K")}});
+    EXPECT_TRUE(layout[0].null);
+    ASSERT_FALSE(layout[1].null);
+    const QString update = "update REPORTS set DESCR = ? where ID = ? returning "
+                           "cast(octet_length(DESCR) as varchar(21)), DESCR";
+    const std::vector<db::Value> changed =
+        immediate(update, {{SQL_BLOB, layout[1]}, {SQL_TEXT, text("INVOICE")}});
+    EXPECT_EQ(changed[0].data, QByteArray("6"));
+    EXPECT_FALSE(changed[1].null);
+    const std::vector<db::Value> none =
+        immediate(update, {{SQL_BLOB, layout[1]}, {SQL_TEXT, text("VATDEC")}});
+    EXPECT_TRUE(none[0].null && none[1].null);
+    c.transaction.Commit();
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), QByteArray("layout"));
+
+    c.transaction.StartTransaction();
+    const auto refusal = [&](const QByteArray& key) {
+        try {
+            immediate(select, {{SQL_TEXT, text(key)}});
+        } catch (const db::ServerError& error) {
+            return error.hasCode(isc_stream_eof)        ? "none"
+                   : error.hasCode(isc_sing_select_err) ? "several"
+                                                        : "other";
+        }
+        return "row";
+    };
+    EXPECT_STREQ(refusal("VATDEC"), "none");
+    scratch.insertReport("INVOICE", std::nullopt);
+    c.transaction.Commit(); // a fresh snapshot sees the second INVOICE
+    c.transaction.StartTransaction();
+    EXPECT_STREQ(refusal("INVOICE"), "several");
 }

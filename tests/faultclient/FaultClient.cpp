@@ -187,6 +187,15 @@ ISC_STATUS isc_dsql_execute(ISC_STATUS* status, isc_tr_handle* transaction,
                                                 version, input);
 }
 
+ISC_STATUS isc_dsql_exec_immed2(ISC_STATUS* status, isc_db_handle* database,
+                                isc_tr_handle* transaction, unsigned short length,
+                                const ISC_SCHAR* statement, unsigned short dialect,
+                                const XSQLDA* input, const XSQLDA* output) {
+    return Forward<decltype(&isc_dsql_exec_immed2)>("isc_dsql_exec_immed2", status, database,
+                                                    transaction, length, statement, dialect, input,
+                                                    output);
+}
+
 ISC_STATUS isc_dsql_fetch(ISC_STATUS* status, isc_stmt_handle* statement, unsigned short version,
                           const XSQLDA* output) {
     return Forward<decltype(&isc_dsql_fetch)>("isc_dsql_fetch", status, statement, version, output);
