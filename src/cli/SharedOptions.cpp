@@ -58,13 +58,14 @@ QString ContentOf(const QString& path) {
 // A line's own login, its password file placed beside the targets file when relative.
 Login LoginOf(const core::TargetLine& line, const QString& path) {
     Login login{line.user, {}};
-    if (line.passwordFile)
-        try {
-            login.password = PasswordIn(QFileInfo(path).dir().filePath(*line.passwordFile));
-        } catch (const UsageProblem& problem) {
-            throw UsageProblem{
-                QStringLiteral("%1:%2: %3").arg(path).arg(line.line).arg(problem.text)};
-        }
+    if (!line.passwordFile)
+        return login;
+    try {
+        login.password = PasswordIn(QFileInfo(path).dir().filePath(*line.passwordFile));
+    } catch (const UsageProblem& problem) {
+        throw UsageProblem{
+            QStringLiteral("%1:%2: %3").arg(path, QString::number(line.line), problem.text)};
+    }
     return login;
 }
 

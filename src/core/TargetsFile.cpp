@@ -90,7 +90,8 @@ std::optional<TargetLine> ParseTargetLine(const QString& line, const QString& fi
     try {
         return TargetOf(WordsOf(trimmed), number);
     } catch (const LineProblem& problem) {
-        throw TargetsFileError(QStringLiteral("%1:%2: %3").arg(file).arg(number).arg(problem.text));
+        throw TargetsFileError(
+            QStringLiteral("%1:%2: %3").arg(file, QString::number(number), problem.text));
     }
 }
 
