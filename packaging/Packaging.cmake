@@ -52,6 +52,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/korvex.svg
 install(FILES ${PROJECT_SOURCE_DIR}/resources/korvex.png
     DESTINATION ${KORVEX_ICON_DIR}/64x64/apps RENAME ${KORVEX_APP_ID}.png)
 
+# bash-completion loads a command's completion on its first Tab from this folder.
+if(TARGET korvex-reports)
+    install(FILES ${KORVEX_PACKAGING_DIR}/bash-completion/korvex-reports
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endif()
+
 if(TARGET korvex-reports)
     set(KORVEX_PROVIDES_REPORTS "\n    <binary>korvex-reports</binary>")
 endif()

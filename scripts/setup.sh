@@ -10,7 +10,7 @@ readonly PACKAGES=(
     firebird3.0-server firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
     xvfb xauth imagemagick
     procps util-linux
-    dpkg-dev lintian desktop-file-utils appstream xdg-user-dirs man-db
+    dpkg-dev lintian desktop-file-utils appstream xdg-user-dirs man-db bash-completion
 )
 
 missing_packages() {

@@ -2,37 +2,87 @@
 
 #include "Command.h"
 #include "Json.h"
+#include "core/TargetsFile.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QTextStream>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace cli {
 namespace {
 
-QString FirstLine(const QString& path) {
+// The file must be its owner's alone, as ssh wants of a private key: a password that others
+// could read is no secret, one that others could write is not the owner's.
+void CheckPrivate(const QFile& file) {
+    struct stat status {};
+    if (::fstat(file.handle(), &status) != 0)
+        throw UsageProblem{QStringLiteral("cannot read the password file %1: %2")
+                               .arg(file.fileName(), QString::fromLocal8Bit(std::strerror(errno)))};
+    const mode_t exposed = status.st_mode & 066;
+    if (exposed == 0)
+        return;
+    const QString access = (exposed & 044) == 0   ? QStringLiteral("writable")
+                           : (exposed & 022) == 0 ? QStringLiteral("readable")
+                                                  : QStringLiteral("readable and writable");
+    const QString whom = (exposed & 006) == 0   ? QStringLiteral("its group")
+                         : (exposed & 060) == 0 ? QStringLiteral("others")
+                                                : QStringLiteral("its group and others");
+    throw UsageProblem{QStringLiteral("the password file %1 is %2 by %3 (mode %4); chmod 600 it")
+                           .arg(file.fileName(), access, whom)
+                           .arg(status.st_mode & 07777, 4, 8, QChar(u'0'))};
+}
+
+// Its first line, from a file only its owner may read and write.
+QString PasswordIn(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         throw UsageProblem{
             QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString())};
+    CheckPrivate(file);
     return QTextStream(&file).readLine();
 }
 
-QList<Target> TargetsIn(const QString& path) {
+QString ContentOf(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         throw UsageProblem{
             QStringLiteral("cannot read the targets file %1: %2").arg(path, file.errorString())};
-    QList<Target> targets;
-    QTextStream lines(&file);
-    for (QString line; lines.readLineInto(&line);) {
-        line = line.trimmed();
-        if (!line.isEmpty() && !line.startsWith(u'#'))
-            targets.append({line, {}});
+    return QString::fromUtf8(file.readAll());
+}
+
+// A line's own login, its password file placed beside the targets file when relative.
+Login LoginOf(const core::TargetLine& line, const QString& path) {
+    Login login{line.user, {}};
+    if (!line.passwordFile)
+        return login;
+    try {
+        login.password = PasswordIn(QFileInfo(path).dir().filePath(*line.passwordFile));
+    } catch (const UsageProblem& problem) {
+        throw UsageProblem{
+            QStringLiteral("%1:%2: %3").arg(path, QString::number(line.line), problem.text)};
+    }
+    return login;
+}
+
+// The whole file is read before any password file, and all of it before any database.
+QList<Target> TargetsIn(const QString& path) {
+    QList<core::TargetLine> lines;
+    try {
+        lines = core::ParseTargets(ContentOf(path), path);
+    } catch (const core::TargetsFileError& error) {
+        throw UsageProblem{QString::fromUtf8(error.what())};
     }
     // The working directory's database is only for a call that names none.
-    if (targets.isEmpty())
+    if (lines.isEmpty())
         throw UsageProblem{QStringLiteral("the targets file %1 names no database").arg(path)};
+    QList<Target> targets;
+    for (const core::TargetLine& line : lines)
+        targets.append({line.database, LoginOf(line, path)});
     return targets;
 }
 
@@ -93,7 +143,7 @@ Login SharedOptions::LoginFrom(const QCommandLineParser& parser) const {
     else if (environment.contains(QStringLiteral("ISC_USER")))
         login.user = environment.value(QStringLiteral("ISC_USER"));
     if (parser.isSet(passwordFile_))
-        login.password = FirstLine(parser.value(passwordFile_));
+        login.password = PasswordIn(parser.value(passwordFile_));
     else if (environment.contains(QStringLiteral("ISC_PASSWORD")))
         login.password = environment.value(QStringLiteral("ISC_PASSWORD"));
     return login;

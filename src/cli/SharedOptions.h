@@ -24,14 +24,16 @@ private:
                                        QStringLiteral("target")};
     const QCommandLineOption targets_{QStringLiteral("targets"),
                                       QStringLiteral("Work on each database named in the file, "
-                                                     "one per line; blank lines and lines "
-                                                     "starting with # are skipped."),
+                                                     "one per line, each with its own user= and "
+                                                     "password-file= if given (see the manual "
+                                                     "page); lines starting with # are skipped."),
                                       QStringLiteral("file")};
     const QCommandLineOption user_{QStringLiteral("user"), QStringLiteral("The user to log in as."),
                                    QStringLiteral("name")};
     const QCommandLineOption passwordFile_{QStringLiteral("password-file"),
                                            QStringLiteral("Read the password from the first line "
-                                                          "of the file."),
+                                                          "of the file, which only its owner may "
+                                                          "read and write."),
                                            QStringLiteral("file")};
     const QCommandLineOption connectTimeout_{QStringLiteral("connect-timeout"),
                                              QStringLiteral("Give up a connect that the server "

@@ -16,8 +16,8 @@ const QString Summary = QStringLiteral(
     "office databases, on each database named in turn.");
 
 const QString Trailer = QStringLiteral(
-    "Login: --user, else ISC_USER, else sysdba; --password-file, else ISC_PASSWORD, else the "
-    "tool's own.\n"
+    "Login: a targets file line's user= and password-file=, else --user or ISC_USER, else "
+    "sysdba; --password-file or ISC_PASSWORD, else the tool's own.\n"
     "Exit status: 0 done on every database, 1 failed on at least one (nothing stored changed "
     "there), 2 usage error, 3 a commit in doubt on at least one (check that layout), 4 "
     "interrupted: SIGTERM, SIGINT or SIGHUP stopped the work in flight as --timeout does and no "

@@ -78,6 +78,10 @@ protected:
         EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
         return path;
     }
+    static QString Private(const QString& path) {
+        EXPECT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+        return path;
+    }
     QStringList Backups(const QString& id) const {
         return QDir(folder.path()).entryList({"B_" + id + "_*.FR3"}, QDir::Files, QDir::Name);
     }
@@ -377,7 +381,7 @@ TEST_F(KorvexReportsTest, TheLoginComesFromOptionsOrEnvironmentAndNoPasswordIsEv
     expectNoPassword(run);
 
     // The file and the option come before the environment.
-    const QString file = File("password", password.toUtf8() + "\n");
+    const QString file = Private(File("password", password.toUtf8() + "\n"));
     environment.insert("ISC_USER", "nobody");
     run = Reports({"list", "-d", scratch.target(), "--user", name, "--password-file", file});
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
@@ -391,6 +395,64 @@ TEST_F(KorvexReportsTest, TheLoginComesFromOptionsOrEnvironmentAndNoPasswordIsEv
         << run.errors.toStdString();
     EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
     expectNoPassword(run);
+}
+
+// Each office logs in as itself: a targets line's user= and password-file= come before the
+// run's login, and a relative password file is found beside the targets file.
+TEST_F(KorvexReportsTest, EachTargetLogsInWithTheUserAndPasswordFileOfItsLine) {
+    fbtest::ScratchDatabase office, other;
+    for (fbtest::ScratchDatabase* database : {&office, &other})
+        apptest::CreateReports(*database);
+    fbtest::ScratchUser user(office);
+    office.execute("grant select, update on REPORTS to " + user.name());
+    const QString name = QString::fromStdString(user.name());
+    ASSERT_TRUE(QDir(folder.path()).mkpath("fleet/my keys"));
+    Private(File("fleet/office.pw", QByteArray::fromStdString(user.password()) + "\n"));
+    Private(File("fleet/my keys/sysdba.pw", "tallowfen\n"));
+    File("fleet/targets.txt", office.target().toUtf8() + " user=" + name.toUtf8() +
+                                  " password-file=office.pw\n" + other.target().toUtf8() +
+                                  "\tpassword-file=\"my keys/sysdba.pw\"\n");
+    environment.insert("ISC_PASSWORD", "Wr0ng-s3cret");
+
+    const ProgramRun run = Reports({"replace", "VATDEC", File("vatdec.fr3", "v2"), "--user",
+                                    "SYSDBA", "--targets", "fleet/targets.txt"});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(office.readBlob("REPORTS", "DESCR", "ID", "VATDEC"), "v2");
+    EXPECT_EQ(other.readBlob("REPORTS", "DESCR", "ID", "VATDEC"), "v2");
+}
+
+// Nothing is touched, not even the database of a valid line before the bad one.
+TEST_F(KorvexReportsTest, AnExposedPasswordFileOrAMalformedLineIsRefusedBeforeAnyDatabase) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    const QByteArray valid = scratch.target().toUtf8() + " user=SYSDBA password-file=" +
+                             Private(File("sysdba.pw", "tallowfen\n")).toUtf8() + "\n";
+    const QString exposed = File("exposed.pw", "tallowfen\n");
+    ASSERT_TRUE(
+        QFile::setPermissions(exposed, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    const QString shared = File("shared.pw", "tallowfen\n");
+    ASSERT_TRUE(QFile::setPermissions(shared, QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ReadOther | QFile::WriteOther));
+    const std::pair<QStringList, QString> refused[] = {
+        {{"--targets", File("exposed.txt", valid + scratch.target().toUtf8() +
+                                               " password-file=" + exposed.toUtf8() + "\n")},
+         "exposed.txt:2: the password file " + exposed +
+             " is readable by its group (mode 0640); chmod 600 it"},
+        {{"--targets", File("bad.txt", valid + "\n# next\n" + "other.fdb passwd=x\n")},
+         "bad.txt:4: unknown key passwd"},
+        {{"--targets", File("quote.txt", valid + "\"other.fdb user=x\n")},
+         "quote.txt:2: unterminated quote"},
+        {{"-d", scratch.target(), "--password-file", shared},
+         "the password file " + shared + " is readable and writable by others (mode 0606)"},
+    };
+    for (const auto& [arguments, told] : refused) {
+        const ProgramRun run =
+            Reports(QStringList{"replace", "VATDEC", File("vatdec.fr3", "v2")} + arguments);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.errors.contains(told)) << run.errors.toStdString();
+    }
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "VATDEC"), SampleLayout("VATDEC"));
+    EXPECT_TRUE(Backups("VATDEC").isEmpty());
 }
 
 // The server dies while the commit waits in it: nobody can tell whether it went through, and

@@ -157,6 +157,13 @@ check_version_output() {
     [[ $out =~ (^|[[:space:]])$VERSION$ ]] || fail "installed $executable --version printed: $out"
 }
 
+# As an interactive shell finds it on the first Tab after korvex-reports.
+check_completion_loads() {
+    bash -c 'source /usr/share/bash-completion/bash_completion &&
+        _completion_loader korvex-reports && complete -p korvex-reports' | grep -q ' _korvex_reports ' ||
+        fail "bash-completion does not load the installed completion of korvex-reports"
+}
+
 # Starts the installed window as the desktop menu does, with a documents folder holding a demo
 # database; the probe reports what the window shows, then closes it.
 start_from_desktop_entry() {
@@ -204,6 +211,7 @@ install_check() {
         [[ $(man -w "$executable") == /usr/share/man/man1/$executable.1.gz ]] ||
             fail "man does not find $executable(1)"
         check_version_output "$executable"
+        if [[ $executable == korvex-reports ]]; then check_completion_loads; fi
     done
     start_from_desktop_entry "$probe" "$demo"
 
