@@ -17,7 +17,11 @@ template <typename C> std::unique_ptr<Command> Make() {
 
 // In the order --help shows them: a new command is one line here.
 constexpr std::unique_ptr<Command> (*Factories[])() = {
-    Make<List>, Make<Export>, Make<Replace>, Make<Restore>, Make<Undo>,
+    Make<List>,
+    Make<Export>,
+    Make<Replace>,
+    Make<Restore>,
+    Make<Undo>,
 };
 
 // "a, b or c".

@@ -48,10 +48,10 @@ struct ReplaceOptions {
     bool digests = false;              // the SHA-256 of both versions in the outcome
     bool fullVerify = false; // verifying, read it back whole even where its length and hash tell
     // Only where the stored bytes are these: else Changed, told by the read the backup takes.
-    std::optional<ContentDigest> expectedStored;
+    std::optional<ContentDigest> expectedStored = std::nullopt;
     // Runs once the new bytes are posted and verified, just before the commit, with the digests
     // and the backup's path; an exception from it fails the replacement, rolled back.
-    std::function<void(const Outcome&)> beforeCommit;
+    std::function<void(const Outcome&)> beforeCommit = nullptr;
 };
 
 struct Outcome {
