@@ -71,6 +71,9 @@ public:
     // definition. Throws UsageProblem for what only this command refuses.
     void Take(const Invocation& invocation, const QCommandLineParser& parser);
 
+    // The databases to work on: those the command line names, unless the command knows its own.
+    virtual QList<Target> Targets() const { return invocation_.targets; }
+
     // Its work on one database, on a thread of the rollout's: const, as several run at once.
     virtual Report Run(const Target& target, store::LayoutStore& layouts,
                        Supervisor::Work& work) const = 0;

@@ -4,6 +4,7 @@
 #include "List.h"
 #include "Replace.h"
 #include "Restore.h"
+#include "Undo.h"
 
 #include <algorithm>
 
@@ -20,6 +21,7 @@ constexpr std::unique_ptr<Command> (*Factories[])() = {
     Make<Export>,
     Make<Replace>,
     Make<Restore>,
+    Make<Undo>,
 };
 
 // "a, b or c".

@@ -76,9 +76,11 @@ Export::Export()
 void Export::Check(const QCommandLineParser&) {
     if (invocation().targets.size() > 1)
         throw UsageProblem{QStringLiteral("export takes one database")};
+    if (invocation().json && invocation().args[1] == u"-")
+        throw UsageProblem{QStringLiteral("--json and FILE - would mix JSON into the layout")};
 }
 
-Report Export::Run(const Target&, store::LayoutStore& layouts, Supervisor::Work&) const {
+Report Export::Run(const Target& target, store::LayoutStore& layouts, Supervisor::Work&) const {
     const QString& reportId = invocation().args[0];
     const QString& path = invocation().args[1];
     Report report;
@@ -92,6 +94,12 @@ Report Export::Run(const Target&, store::LayoutStore& layouts, Supervisor::Work&
     // A line after the bytes would become part of them.
     if (!IsStandardOutput(path))
         report.Say(QStringLiteral("exported %1: %2 to %3").arg(reportId, Describe(digest), path));
+    report.json = outcomeFields(target);
+    report.json->insert("outcome", "exported");
+    report.json->insert("id", reportId);
+    report.json->insert("file", QFileInfo(path).absoluteFilePath());
+    report.json->insert("size", digest.size);
+    report.json->insert("sha256", QString::fromLatin1(digest.sha256));
     return report;
 }
 

@@ -3,6 +3,7 @@
 #include "Output.h"
 #include "Supervisor.h"
 
+#include <QFileInfo>
 #include <unistd.h>
 
 namespace cli {
@@ -76,11 +77,17 @@ void Replace::Check(const QCommandLineParser& parser) {
     if (verify != u"hash" && verify != u"full")
         throw UsageProblem{QStringLiteral("--verify takes hash or full, not %1").arg(verify)};
     fullVerify_ = verify == u"full";
+    journal_ = std::make_unique<Journal>(backupDirectory_);
 }
 
 Report Replace::Run(const Target& target, store::LayoutStore& layouts,
                     Supervisor::Work& work) const {
-    const QString file = templateFile();
+    return Replacing(target, templateFile(), std::nullopt, layouts, work);
+}
+
+Report Replace::Replacing(const Target& target, const QString& file,
+                          const std::optional<core::ContentDigest>& expected,
+                          store::LayoutStore& layouts, Supervisor::Work& work) const {
     core::Replacer replacer(layouts);
     const Supervisor::Stopper stopper(work, [&](store::LayoutStore::Cancel how) {
         how == store::LayoutStore::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
@@ -90,57 +97,133 @@ Report Replace::Run(const Target& target, store::LayoutStore& layouts,
     replacer.OnProgress = [&](const core::Progress& step) {
         progress(step);
     };
-    const core::ReplaceOptions options{backupDirectory_, dryRun_, true, true, true, fullVerify_};
-    return Told(target, file, replacer.Replace(invocation().args[0], file, options), work);
+    // Like a backup that cannot be written, a journal that cannot be keeps the commit from
+    // happening.
+    const auto prepare = [&](const core::Outcome& prepared) {
+        journal_->Append(lineFields(target, file, prepared, QStringLiteral("prepare")));
+    };
+    const core::ReplaceOptions options{backupDirectory_, dryRun_,  true,   true, true,
+                                       fullVerify_,      expected, prepare};
+    Report report = Told(target, file, replacer.Replace(reportId(), file, options), work);
+    journalled(target, report);
+    return report;
 }
 
 Report Replace::Told(const Target& target, const QString& file, const core::Outcome& outcome,
                      const Supervisor::Work& work) const {
-    const QString& reportId = invocation().args[0];
+    using Result = core::Outcome::Result;
+    const QString id = reportId();
     Report report;
     // Past the backup, a failure leaves it on disk: say where.
     const QString kept = outcome.backupPath.isEmpty()
                              ? QString()
                              : QStringLiteral(" (the backup %1 stays)").arg(outcome.backupPath);
     const QString head = target.database + QStringLiteral(": ");
+    QString told;  // the outcome as the JSON object names it
+    QString error; // and its error, if any
     switch (outcome.result) {
-    case core::Outcome::Result::Replaced:
+    case Result::Replaced:
+        told = QStringLiteral("replaced");
         report.Say(head + QStringLiteral("replaced %1 with %2 of %3; the %4 stored before "
                                          "are in %5")
-                              .arg(reportId, Describe(outcome.replacement), file,
+                              .arg(id, Describe(outcome.replacement), file,
                                    Describe(outcome.stored), outcome.backupPath));
         break;
-    case core::Outcome::Result::Unchanged:
-        report.Say(
-            head +
-            QStringLiteral("unchanged %1: it already holds the bytes of %2").arg(reportId, file));
+    case Result::Unchanged:
+        told = QStringLiteral("unchanged");
+        report.Say(head +
+                   QStringLiteral("unchanged %1: it already holds the bytes of %2").arg(id, file));
         break;
-    case core::Outcome::Result::DryRun:
+    case Result::DryRun:
+        told = QStringLiteral("dry-run");
         report.Say(head + QStringLiteral("dry run %1: backed up %2 to %3; would store %4 "
                                          "of %5; rolled back")
-                              .arg(reportId, Describe(outcome.stored), outcome.backupPath,
+                              .arg(id, Describe(outcome.stored), outcome.backupPath,
                                    Describe(outcome.replacement), file));
         break;
-    case core::Outcome::Result::InDoubt:
+    case Result::InDoubt:
         // Neither done nor failed: counted on its own, and the exit code says so.
-        report.Complain(target.database, outcome.text + kept);
+        told = QStringLiteral("in-doubt");
+        error = outcome.text + kept;
+        report.Complain(target.database, error);
         report.Say(head + QStringLiteral("IN DOUBT %1: the layout may or may not be stored; "
                                          "check it before trying again")
-                              .arg(reportId));
+                              .arg(id));
         break;
-    case core::Outcome::Result::Failed:
-    case core::Outcome::Result::Error:
-        report = Failed(target, work.failureText(outcome.text + kept));
+    case Result::Changed:
+        // What another user stored since is theirs: counted as failed, to be looked at.
+        told = QStringLiteral("skipped");
+        error = QStringLiteral("changed since run %1 (now %2 bytes, SHA-256 %3)")
+                    .arg(undoes())
+                    .arg(outcome.stored.size)
+                    .arg(QString::fromLatin1(outcome.stored.sha256));
+        report.failed = true;
+        report.Say(head + QStringLiteral("SKIPPED %1: %2").arg(id, error));
+        break;
+    case Result::Failed:
+    case Result::Error:
+        told = QStringLiteral("failed");
+        error = work.failureText(outcome.text + kept);
+        report = failedReport(target, error);
         break;
     }
     report.result = outcome.result;
+    report.json = lineFields(target, file, outcome, QStringLiteral("outcome"));
+    report.json->insert("outcome", told);
+    if (!error.isEmpty())
+        report.json->insert("error", PlainLines(error));
     return report;
 }
 
-Report Replace::Failed(const Target& target, const QString& text) const {
+QJsonObject Replace::lineFields(const Target& target, const QString& file,
+                                const core::Outcome& outcome, const QString& event) const {
+    QJsonObject fields = outcomeFields(target);
+    fields.insert("event", event);
+    fields.insert("id", reportId());
+    if (!undoes().isEmpty())
+        fields.insert("undoes", undoes());
+    if (!outcome.stored.sha256.isEmpty()) {
+        fields.insert("size_before", outcome.stored.size);
+        fields.insert("sha256_before", QString::fromLatin1(outcome.stored.sha256));
+    }
+    if (!outcome.replacement.sha256.isEmpty()) {
+        fields.insert("size_after", outcome.replacement.size);
+        fields.insert("sha256_after", QString::fromLatin1(outcome.replacement.sha256));
+    }
+    // Full paths: the journal is read from wherever undo runs.
+    if (!file.isEmpty())
+        fields.insert("file", QFileInfo(file).absoluteFilePath());
+    if (!outcome.backupPath.isEmpty())
+        fields.insert("backup", QFileInfo(outcome.backupPath).absoluteFilePath());
+    return fields;
+}
+
+// A line that cannot be written after the commit loses nothing: the prepare line before it stands
+// for the change, and the stored bytes tell whether it went through.
+void Replace::journalled(const Target& target, Report& report) const {
+    try {
+        journal_->Append(*report.json);
+    } catch (const std::exception& error) {
+        report.Complain(target.database, QString::fromUtf8(error.what()));
+    }
+}
+
+Report Replace::failedReport(const Target& target, const QString& text) const {
     Report report = Command::Failed(target, text);
     report.Say(QStringLiteral("%1: FAILED %2: nothing stored was changed")
-                   .arg(target.database, invocation().args[0]));
+                   .arg(target.database, reportId()));
+    return report;
+}
+
+// Failed before the replacement began (the connect, the file to restore) or cut short by a
+// signal: journalled all the same.
+Report Replace::Failed(const Target& target, const QString& text) const {
+    Report report = failedReport(target, text);
+    QJsonObject json = lineFields(target, QString(), core::Outcome{}, QStringLiteral("outcome"));
+    json.insert("outcome", "failed");
+    json.insert("error", report.json->value("error"));
+    report.json = json;
+    journalled(target, report);
     return report;
 }
 
@@ -161,6 +244,14 @@ void Replace::Finish(int databases, int failed) {
     if (counted(Result::InDoubt) > 0)
         summary += QStringLiteral(", %1 in doubt").arg(counted(Result::InDoubt));
     Print(stdout, summary);
+}
+
+void Replace::Count(QJsonObject& summary) const {
+    using Result = core::Outcome::Result;
+    summary.insert("replaced", counted(Result::Replaced));
+    summary.insert("unchanged", counted(Result::Unchanged));
+    summary.insert("dry_run", counted(Result::DryRun));
+    summary.insert("in_doubt", counted(Result::InDoubt));
 }
 
 // What may or may not be stored outranks what surely was not.

@@ -1,13 +1,15 @@
 #pragma once
 
 #include "Command.h"
+#include "Journal.h"
 #include "core/Replacement.h"
 
 #include <map>
+#include <memory>
 
 namespace cli {
 
-// The window's replacement, verified, and not repeated when already done.
+// The window's replacement, verified, and not repeated when already done; journalled.
 class Replace : public Command {
 public:
     Replace();
@@ -16,6 +18,7 @@ public:
     Report Failed(const Target& target, const QString& text) const override;
     void Tally(const Report& report) override;
     void Finish(int databases, int failed) override;
+    void Count(QJsonObject& summary) const override;
     int ExitCode(int failed) const override;
 
 protected:
@@ -23,16 +26,33 @@ protected:
     explicit Replace(Definition definition);
     // The file whose bytes are stored.
     virtual QString templateFile() const { return invocation().args[1]; }
+    virtual QString reportId() const { return invocation().args[0]; }
+    // The run whose changes this one takes back, if it does.
+    virtual QString undoes() const { return {}; }
     const QString& backupDirectory() const { return backupDirectory_; }
+    const Journal& journal() const { return *journal_; }
     void Check(const QCommandLineParser& parser) override;
 
+    // The file stored on the database, journalled, only where the stored bytes are the expected
+    // ones when some are.
+    Report Replacing(const Target& target, const QString& file,
+                     const std::optional<core::ContentDigest>& expected,
+                     store::LayoutStore& layouts, Supervisor::Work& work) const;
+
 private:
-    // The line for the outcome on the database.
+    // The line for the outcome on the database, and its JSON object.
     Report Told(const Target& target, const QString& file, const core::Outcome& outcome,
                 const Supervisor::Work& work) const;
+    Report failedReport(const Target& target, const QString& text) const;
+    // The fields of a journal line and of the JSON object: the run's, the layout's and the bytes'.
+    QJsonObject lineFields(const Target& target, const QString& file, const core::Outcome& outcome,
+                           const QString& event) const;
+    // The outcome line written, and the report told when it could not be.
+    void journalled(const Target& target, Report& report) const;
     int counted(core::Outcome::Result result) const;
 
     QString backupDirectory_; // empty: the working directory
+    std::unique_ptr<Journal> journal_;
     bool dryRun_ = false;
     bool fullVerify_ = false;
     std::map<core::Outcome::Result, int> counts_;

@@ -33,10 +33,10 @@ int ConnectTimeout(const Invocation& invocation) {
 }
 
 // The databases asked for, each login's unset parts the run's, then the data module's own.
-QList<Target> TargetsOf(const Invocation& invocation) {
-    QList<Target> targets = invocation.targets.isEmpty()
-                                ? QList<Target>{{platform::DefaultConnectionTarget(), {}}}
-                                : invocation.targets;
+QList<Target> TargetsOf(const Invocation& invocation, const Command& command) {
+    QList<Target> targets = command.Targets();
+    if (targets.isEmpty())
+        targets = {{platform::DefaultConnectionTarget(), {}}};
     const DesignLogin design = LoadDesignLogin();
     for (Target& target : targets) {
         Login& login = target.login;
@@ -67,7 +67,7 @@ void SayInterrupted(int signal, const QStringList& notStarted) {
 class Rollout {
 public:
     Rollout(const Invocation& invocation, Command& command)
-        : invocation_(invocation), command_(command), targets_(TargetsOf(invocation)),
+        : invocation_(invocation), command_(command), targets_(TargetsOf(invocation, command)),
           reports_(targets_.size()), supervisor_(invocation.targetTimeout) {}
 
     int run();

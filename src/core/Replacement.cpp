@@ -171,14 +171,16 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     platform::InputFile file(templatePath);
     report(Phase::ReadingStored);
     store_.Locate(reportId);
-    if (options.skipIdenticalContent) {
-        const ContentDigest chosen = Hashed({}, file);
-        if (!backUp(outcome, reportId, options, &chosen)) {
-            outcome.result = Outcome::Result::Unchanged;
-            return;
-        }
-    } else {
-        backUp(outcome, reportId, options, nullptr);
+    const std::optional<ContentDigest> identical =
+        options.skipIdenticalContent ? std::optional(Hashed({}, file)) : std::nullopt;
+    if (const std::optional<Outcome::Result> ended =
+            backUp(outcome, reportId, options, identical ? &*identical : nullptr)) {
+        if (*ended == Outcome::Result::Changed)
+            store_.RollBack();
+        else
+            outcome.replacement = *identical;
+        outcome.result = *ended;
+        return;
     }
 
     file.rewind();
@@ -200,26 +202,30 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     postAndCommit(outcome, reportId, file, options, chosen.serverHash());
 }
 
-// The stored layout, read once, to a new backup file. With a digest to compare, bytes equal to
-// it leave no backup, and false is returned.
-bool Replacer::backUp(Outcome& outcome, const QString& reportId, const ReplaceOptions& options,
-                      const ContentDigest* unlessEqual) {
+// The stored layout, read once, to a new backup file. Bytes equal to the digest to compare leave
+// no backup and end with Unchanged; bytes other than the expected ones end with Changed.
+std::optional<Outcome::Result> Replacer::backUp(Outcome& outcome, const QString& reportId,
+                                                const ReplaceOptions& options,
+                                                const ContentDigest* unlessEqual) {
     const std::unique_ptr<store::Source> stored = store_.ReadStored();
     const bool comparing = unlessEqual && unlessEqual->size == stored->size();
     report(Phase::WritingBackup, 0, stored->size());
     Observed source(
-        *stored, stored->size(), {options.digests || comparing},
+        *stored, stored->size(), {options.digests || comparing || options.expectedStored},
         [this](qint64 done, qint64 total) { report(Phase::WritingBackup, done, total); });
     const QString directory =
         options.backupDirectory.isEmpty() ? platform::WorkingDirectory() : options.backupDirectory;
     platform::BackupFile backup(reportId, platform::TimeStamp(clock_()), directory);
     platform::CopyAll(source, backup);
     outcome.stored = source.digest();
+    // Holding the bytes to be stored already is what an expected state would have come to.
     if (comparing && outcome.stored == *unlessEqual)
-        return false;
+        return Outcome::Result::Unchanged;
+    if (options.expectedStored && outcome.stored != *options.expectedStored)
+        return Outcome::Result::Changed;
     backup.finish();
     outcome.backupPath = backup.path();
-    return true;
+    return std::nullopt;
 }
 
 void Replacer::postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
@@ -231,6 +237,8 @@ void Replacer::postAndCommit(Outcome& outcome, const QString& reportId, platform
         if (options.verifyStored)
             verifyStored(outcome.replacement, serverHash, options.fullVerify);
         report(Phase::WaitingForDatabase);
+        if (options.beforeCommit)
+            options.beforeCommit(outcome);
         store_.Commit();
         outcome.result = Outcome::Result::Replaced;
         return;

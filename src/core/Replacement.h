@@ -7,6 +7,7 @@
 #include <QString>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace platform {
@@ -37,6 +38,8 @@ struct Progress {
     qint64 total = 0;
 };
 
+struct Outcome;
+
 struct ReplaceOptions {
     QString backupDirectory;           // the working directory at the time of the backup when empty
     bool dryRun = false;               // back up, then roll back: nothing stored changes
@@ -44,6 +47,11 @@ struct ReplaceOptions {
     bool skipIdenticalContent = false; // nothing at all when the stored bytes equal the file's
     bool digests = false;              // the SHA-256 of both versions in the outcome
     bool fullVerify = false; // verifying, read it back whole even where its length and hash tell
+    // Only where the stored bytes are these: else Changed, told by the read the backup takes.
+    std::optional<ContentDigest> expectedStored = std::nullopt;
+    // Runs once the new bytes are posted and verified, just before the commit, with the digests
+    // and the backup's path; an exception from it fails the replacement, rolled back.
+    std::function<void(const Outcome&)> beforeCommit = nullptr;
 };
 
 struct Outcome {
@@ -53,12 +61,13 @@ struct Outcome {
         DryRun,    // backed up and rolled back
         Failed,    // the post or commit failed, or the user cancelled: rolled back, row restored
         Error,     // stopped before anything stored changed; text says why
-        InDoubt    // the connection went during the commit and no check could tell its fate
+        InDoubt,   // the connection went during the commit and no check could tell its fate
+        Changed    // the stored bytes are not the expected ones: rolled back, no backup kept
     };
     Result result = Result::Error;
     QString backupPath;        // empty when no backup was written
     ContentDigest stored;      // the layout stored before, as backed up (SHA-256 if asked)
-    ContentDigest replacement; // the chosen file's bytes (SHA-256 if asked or verified)
+    ContentDigest replacement; // the chosen file's bytes (SHA-256 if asked, verified or compared)
     QString text;              // Failed: the cause; Error, InDoubt: the error's text
 };
 
@@ -87,8 +96,9 @@ public:
 private:
     void run(Outcome& outcome, const QString& reportId, const QString& templatePath,
              const ReplaceOptions& options);
-    bool backUp(Outcome& outcome, const QString& reportId, const ReplaceOptions& options,
-                const ContentDigest* unlessEqual);
+    std::optional<Outcome::Result> backUp(Outcome& outcome, const QString& reportId,
+                                          const ReplaceOptions& options,
+                                          const ContentDigest* unlessEqual);
     void postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
                        const ReplaceOptions& options, qint64 serverHash);
     bool settleLostCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,

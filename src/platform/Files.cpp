@@ -163,6 +163,68 @@ void SpecialFileOutput::close() {
         throw WriteFailure(errno);
 }
 
+namespace {
+
+// Holds an exclusive flock on a file for its life.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(int fd) : fd_(fd) {
+        while (::flock(fd_, LOCK_EX) != 0)
+            if (errno != EINTR)
+                throw WriteFailure(errno);
+    }
+    ~ExclusiveLock() { ::flock(fd_, LOCK_UN); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+private:
+    const int fd_;
+};
+
+QString DirectoryOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    return slash <= 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+} // namespace
+
+AppendFile::AppendFile(const QString& path) {
+    const QString full = FullPath(path);
+    // Non-blocking, so that a FIFO without a reader fails the open instead of hanging it.
+    constexpr int Flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    fd_.reset(OpenPath(full, Flags | O_CREAT | O_EXCL, 0666));
+    const bool created = bool(fd_);
+    if (!created && errno == EEXIST)
+        fd_.reset(OpenPath(full, Flags));
+    if (!fd_)
+        throw OpenFailure(full, errno);
+    struct stat status;
+    if (::fstat(fd_.get(), &status) != 0)
+        throw OpenFailure(full, errno);
+    if (!S_ISREG(status.st_mode))
+        throw OpenFailure(full, ENOTSUP);
+    if (created) {
+        const FileDescriptor directory(OpenPath(DirectoryOf(full), O_RDONLY | O_CLOEXEC));
+        if (!directory || (::fsync(directory.get()) != 0 && errno != EINVAL))
+            throw OpenFailure(full, errno);
+    }
+}
+
+void AppendFile::append(const QByteArray& line) {
+    const ExclusiveLock lock(fd_.get());
+    struct stat before;
+    if (::fstat(fd_.get(), &before) != 0)
+        throw WriteFailure(errno);
+    int error = WriteAll(fd_.get(), line.constData(), line.size());
+    if (error == 0 && ::fsync(fd_.get()) != 0)
+        error = errno;
+    if (error != 0) {
+        // The next line would otherwise be glued to the part written.
+        [[maybe_unused]] const int ignored = ::ftruncate(fd_.get(), before.st_size);
+        throw WriteFailure(error);
+    }
+}
+
 void DirectoryEntry::hold(QByteArray name) {
     remove();
     name_ = std::move(name);

@@ -93,6 +93,21 @@ private:
     FileDescriptor fd_;
 };
 
+// A file that whole lines are appended to by several threads and processes: each line goes in
+// one write under an exclusive flock with O_APPEND and is on the disk before append returns, so
+// lines never interleave and one told written survives a crash. A line the system takes only in
+// part is cut off again. Created when missing (the directory then flushed too). Failures: "Cannot
+// open file \"<full path>\". <system text>", "Stream write error. <system text>".
+class AppendFile {
+public:
+    explicit AppendFile(const QString& path);
+
+    void append(const QByteArray& line);
+
+private:
+    FileDescriptor fd_;
+};
+
 // A name this program made in a directory, removed again when this is destroyed unless released
 // first. Removal is unchecked: nothing better can be done about a name the system will not remove.
 class DirectoryEntry {

@@ -1,6 +1,7 @@
 // korvex-reports as an administrator runs it: a process against scratch databases on the real
 // server, its files read back byte for byte and its database work over a second connection.
 
+#include "datamodule/Data.h"
 #include "db/Database.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
@@ -85,6 +86,8 @@ protected:
     QStringList Backups(const QString& id) const {
         return QDir(folder.path()).entryList({"B_" + id + "_*.FR3"}, QDir::Files, QDir::Name);
     }
+    QString JournalPath() const { return folder.filePath("korvex-journal.jsonl"); }
+    QList<QJsonObject> Journal() const { return apptest::JsonLines(ReadFile(JournalPath())); }
 
     QTemporaryDir folder;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -502,6 +505,116 @@ TEST_F(KorvexReportsTest, ACommitLostWithTheServerIsInDoubtAndExitsWithThree) {
         << lines[0].toStdString();
     EXPECT_EQ(lines[2], "2 database(s): 0 replaced, 0 unchanged, 1 failed, 1 in doubt");
     EXPECT_TRUE(process.readAllStandardError().contains("may or may not be stored"));
+}
+
+// The journal tells each database's change before its commit and its outcome after, both on the
+// disk by the time the result line is out; the outcome line is the JSON object printed.
+TEST_F(KorvexReportsTest, EachDatabasesJournalLinesAreOnTheDiskBeforeItsResultLine) {
+    fbtest::ScratchDatabase first, held;
+    for (fbtest::ScratchDatabase* database : {&first, &held})
+        apptest::CreateReports(*database);
+    // Another user's change, not committed, holds the second one's layout: the run waits there.
+    TDM other;
+    other.UseTarget(held.target());
+    other.OpenReportList();
+    ASSERT_TRUE(other.IBReports.Locate("ID", "INVOICE"));
+    other.IBReports.Edit();
+    other.IBReports.CreateContentWriter("DESCR")->write("other", 5);
+    other.IBReports.Post();
+    const QString password = File("password", "tallowfen\n");
+    QFile::setPermissions(password, QFile::ReadOwner | QFile::WriteOwner);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder.path());
+    process.start(KORVEX_REPORTS_BINARY,
+                  {"replace", "INVOICE", File("new.fr3", "new"), "-d", first.target(), "-d",
+                   held.target(), "--jobs", "1", "--json", "--user", "SYSDBA", "--password-file",
+                   password});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return process.canReadLine(); }, 60000));
+    const QJsonObject firstResult = apptest::JsonLines(process.readLine()).value(0);
+    QList<QJsonObject> journal = Journal();
+    ASSERT_EQ(journal.size(), 2);
+    EXPECT_EQ(journal[0]["event"].toString(), "prepare");
+    EXPECT_EQ(journal[0]["sha256_after"].toString(), Sha256("new"));
+    EXPECT_EQ(journal[0]["backup"], journal[1]["backup"]);
+    EXPECT_EQ(journal[1], firstResult);
+    EXPECT_EQ(firstResult["outcome"].toString(), "replaced");
+    EXPECT_EQ(firstResult["db_user"].toString(), "SYSDBA");
+
+    other.IBT.Rollback();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 0);
+    journal = Journal();
+    ASSERT_EQ(journal.size(), 4);
+    EXPECT_EQ(journal[2]["target"].toString(), held.target());
+    EXPECT_EQ(journal[3]["sha256_before"].toString(), Sha256(SampleLayout("INVOICE")));
+    EXPECT_FALSE(ReadFile(JournalPath()).contains("tallowfen"));
+}
+
+TEST_F(KorvexReportsTest, AJournalThatCannotBeWrittenStopsTheReplacementBeforeItsCommit) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    ASSERT_TRUE(QDir(folder.path()).mkdir("korvex-journal.jsonl"));
+    const ProgramRun run = Reports({"replace", "INVOICE", File("new.fr3", "new"), "-d",
+                                    scratch.target()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains("The journal " + JournalPath() + " cannot be written. Cannot "
+                                    "open file \"" + JournalPath() + "\". Is a directory"))
+        << run.errors.toStdString();
+    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
+    EXPECT_EQ(Backups("INVOICE").size(), 1);
+}
+
+// Undo restores what the journal names where the run's bytes are still stored, skips where
+// someone changed them since, and is itself a run that can be undone.
+TEST_F(KorvexReportsTest, UndoTakesARunBackWhereItsBytesAreStillThereAndCanBeUndone) {
+    fbtest::ScratchDatabase kept, changed, crashed;
+    for (fbtest::ScratchDatabase* database : {&kept, &changed, &crashed})
+        apptest::CreateReports(*database);
+    const auto stored = [](fbtest::ScratchDatabase& database) {
+        return database.readBlob("REPORTS", "DESCR", "ID", "INVOICE");
+    };
+    ProgramRun run = Reports({"replace", "INVOICE", File("new.fr3", "new"), "-d", kept.target(),
+                              "-d", changed.target(), "-d", crashed.target(), "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    const QString runId = apptest::JsonLines(run.out).last()["run"].toString();
+    changed.writeBlob("REPORTS", "DESCR", "ID", "INVOICE", QByteArray("someone else's"));
+    // As after a crash between its two lines: the stored bytes decide.
+    QList<QJsonObject> journal = Journal();
+    ASSERT_EQ(journal.size(), 6);
+    journal.removeLast();
+    QFile rewritten(JournalPath());
+    ASSERT_TRUE(rewritten.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    for (const QJsonObject& line : journal)
+        rewritten.write(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n');
+    rewritten.close();
+
+    run = Reports({"undo", runId});
+    EXPECT_EQ(run.exitCode, 1) << run.errors.toStdString();
+    EXPECT_EQ(stored(kept), SampleLayout("INVOICE"));
+    EXPECT_EQ(stored(changed), "someone else's");
+    EXPECT_EQ(stored(crashed), SampleLayout("INVOICE"));
+    const QStringList lines = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << run.out.toStdString();
+    EXPECT_EQ(lines[1].toStdString(),
+              (changed.target() + ": SKIPPED INVOICE: changed since run " + runId +
+               " (now 14 bytes, SHA-256 " + Sha256("someone else's") + ")")
+                  .toStdString());
+    EXPECT_EQ(lines[3], "3 database(s): 2 replaced, 0 unchanged, 1 failed");
+    EXPECT_EQ(Backups("INVOICE").size(), 5); // the skipped one's is not kept
+    const QJsonObject skipped = Journal()[7];
+    EXPECT_EQ(skipped["outcome"].toString(), "skipped");
+    EXPECT_EQ(skipped["undoes"].toString(), runId);
+
+    run = Reports({"undo", "--last"});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(stored(kept), "new");
+    EXPECT_EQ(stored(crashed), "new");
+    EXPECT_EQ(stored(changed), "someone else's");
+
+    run = Reports({"undo", "20261210T000000Z-000000"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.errors.contains("no run 20261210T000000Z-000000 in " + JournalPath()));
 }
 
 } // namespace

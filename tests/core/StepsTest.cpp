@@ -3,6 +3,7 @@
 #include "MemoryStore.h"
 #include "core/Replacement.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,6 +14,10 @@ using core::Phase;
 using Result = core::Outcome::Result;
 
 namespace {
+
+core::ContentDigest DigestOf(const QByteArray& bytes) {
+    return {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
+}
 
 class StepsTest : public testing::Test {
 protected:
@@ -94,6 +99,41 @@ TEST_F(StepsTest, EachFailureLeavesTheStoreAsItWas) {
     store.Fail<store::ConnectionLost>(Call::Check, 1, "no answer");
     EXPECT_TRUE(Replace("new").text.contains("(lost), and a new connection could not tell whether "
                                              "it went through (no answer)"));
+}
+
+// The journal's hook sees what is about to be stored; failing, it keeps the commit from happening.
+// An expected state is checked on the one read of the stored layout that the backup takes.
+TEST_F(StepsTest, AHookBeforeTheCommitAndAnExpectedStateCanStopItWithNothingStored) {
+    core::ReplaceOptions options;
+    options.digests = true;
+    options.beforeCommit = [&](const core::Outcome& prepared) {
+        EXPECT_EQ(prepared.stored.size, 3);
+        EXPECT_EQ(prepared.replacement.sha256, DigestOf("new").sha256);
+        EXPECT_TRUE(QFile::exists(prepared.backupPath));
+        throw std::runtime_error("no journal");
+    };
+    core::Outcome outcome = Replace("new", options);
+    EXPECT_EQ(outcome.result, Result::Failed);
+    EXPECT_EQ(outcome.text, "no journal");
+    EXPECT_EQ(store.Calls(Call::Commit), 0);
+    EXPECT_EQ(store.log.back(), Call::RollBack);
+    ExpectNothingStored();
+    EXPECT_TRUE(QFile::exists(outcome.backupPath));
+
+    options.beforeCommit = nullptr;
+    options.skipIdenticalContent = true;
+    options.expectedStored = DigestOf("other");
+    store.log.clear();
+    outcome = Replace("new", options);
+    EXPECT_EQ(outcome.result, Result::Changed);
+    EXPECT_EQ(outcome.stored, DigestOf("old"));
+    EXPECT_EQ(store.log, std::vector<Call>({Call::Locate, Call::ReadStored, Call::RollBack}));
+    EXPECT_EQ(QDir(files.path()).entryList({"B_*"}).size(), 1);
+    // Already holding the file's bytes is no change by others.
+    EXPECT_EQ(Replace("old", options).result, Result::Unchanged);
+    options.expectedStored = DigestOf("old");
+    EXPECT_EQ(Replace("new", options).result, Result::Replaced);
+    EXPECT_EQ(store.committed, "new");
 }
 
 class CancelStepsTest : public StepsTest, public testing::WithParamInterface<int> {};
