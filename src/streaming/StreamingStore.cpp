@@ -76,6 +76,14 @@ qint64 IntegerOf(const db::Value& text) {
     return text.null ? 0 : text.data.trimmed().toLongLong();
 }
 
+// Cast to text inside the statement: dialect 1 hands a 64-bit integer out as a double, rounded.
+const QString FingerprintColumns = QStringLiteral("cast(octet_length(DESCR) as varchar(21)), "
+                                                  "cast(hash(DESCR) as varchar(21))");
+
+store::Fingerprint FingerprintOfRow(const std::vector<db::Value>& row) {
+    return {IntegerOf(row[0]), IntegerOf(row[1])};
+}
+
 // The stored BLOB read on demand, its transfers reported and its failures the store's.
 class StoredSource final : public store::Source {
 public:
@@ -264,17 +272,26 @@ void StreamingStore::ReadBack(const store::Sink& sink) {
     run([&] { stream(locateBlob(reportId_), sink); });
 }
 
-// Cast to text inside the statement: dialect 1 hands a 64-bit integer out as a double, rounded.
 std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
     return run([&] {
-        RowQuery query(database_, transaction(),
-                       QStringLiteral("cast(octet_length(DESCR) as varchar(21)), "
-                                      "cast(hash(DESCR) as varchar(21))"),
-                       reportId_);
+        RowQuery query(database_, transaction(), FingerprintColumns, reportId_);
         if (!query.next())
             throw dbstore::ReportNotFound(reportId_);
-        const std::vector<db::Value> row = query.row();
-        return std::optional<store::Fingerprint>({IntegerOf(row[0]), IntegerOf(row[1])});
+        return std::optional<store::Fingerprint>(FingerprintOfRow(query.row()));
+    });
+}
+
+// One statement, its rows fetched at once: the layout itself never crosses the link.
+std::optional<store::Fingerprint> StreamingStore::FingerprintOf(const QString& reportId) {
+    return run([&] {
+        RowQuery query(database_, transaction(), FingerprintColumns, reportId);
+        std::optional<store::Fingerprint> fingerprint;
+        int rows = 0;
+        for (; query.next(); ++rows)
+            fingerprint = FingerprintOfRow(query.row());
+        if (rows > 1)
+            throw dbstore::ReportNotUnique(reportId, rows);
+        return fingerprint;
     });
 }
 
