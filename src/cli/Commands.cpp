@@ -4,6 +4,7 @@
 #include "List.h"
 #include "Replace.h"
 #include "Restore.h"
+#include "Status.h"
 #include "Undo.h"
 
 #include <algorithm>
@@ -17,11 +18,7 @@ template <typename C> std::unique_ptr<Command> Make() {
 
 // In the order --help shows them: a new command is one line here.
 constexpr std::unique_ptr<Command> (*Factories[])() = {
-    Make<List>,
-    Make<Export>,
-    Make<Replace>,
-    Make<Restore>,
-    Make<Undo>,
+    Make<List>, Make<Export>, Make<Replace>, Make<Restore>, Make<Undo>, Make<Status>,
 };
 
 // "a, b or c".

@@ -92,6 +92,10 @@ public:
     virtual void ForEachLayout(const std::function<void(const ListedLayout&)>& visit) = 0;
     // NotFound, NotUnique.
     virtual void StreamLayout(const QString& reportId, const Sink& sink) = 0;
+    // The layout's length and HASH() as stored, a NULL one as empty; nullopt when no row has the
+    // identifier, NotUnique when several have it. Here from the streamed bytes: a store that can
+    // ask the database instead does so without sending the layout.
+    virtual std::optional<Fingerprint> FingerprintOf(const QString& reportId);
 
     // A replacement: Locate, then ReadStored as often as needed, Write, Post, ReadBack if wanted,
     // and Commit; RollBack undoes whatever came after Locate. A Write that fails leaves nothing

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/LayoutStore.h"
+
 #include <QtGlobal>
 
 namespace store {
@@ -15,6 +17,20 @@ public:
 
 private:
     qint64 hash_ = 0;
+};
+
+// The length and HASH() of the bytes streaming past, as the database tells them of a layout.
+class FingerprintSink {
+public:
+    void write(const char* data, qint64 count) {
+        size_ += count;
+        hash_.write(data, count);
+    }
+    Fingerprint result() const { return {size_, hash_.result()}; }
+
+private:
+    qint64 size_ = 0;
+    ServerHash hash_;
 };
 
 } // namespace store

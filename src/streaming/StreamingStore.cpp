@@ -91,6 +91,14 @@ db::ColumnInfo TextColumn(short length) {
     return {{}, {}, SQL_VARYING, 0, length};
 }
 
+// Cast to text inside the statement: dialect 1 hands a 64-bit integer out as a double, rounded.
+const QString FingerprintColumns = QStringLiteral("cast(octet_length(DESCR) as varchar(21)), "
+                                                  "cast(hash(DESCR) as varchar(21))");
+
+store::Fingerprint FingerprintOfRow(const std::vector<db::Value>& row) {
+    return {IntegerOf(row[0]), IntegerOf(row[1])};
+}
+
 // The stored BLOB read on demand, its transfers reported and its failures the store's.
 class StoredSource final : public store::Source {
 public:
@@ -280,9 +288,8 @@ void StreamingStore::Post() {
         try {
             row = db::ExecuteImmediate(
                 database_, transaction(),
-                QStringLiteral("update REPORTS set DESCR = ? where ID = ? returning '1', "
-                               "cast(octet_length(DESCR) as varchar(21)), "
-                               "cast(hash(DESCR) as varchar(21))"),
+                QStringLiteral("update REPORTS set DESCR = ? where ID = ? returning '1', ") +
+                    FingerprintColumns,
                 {{SQL_BLOB, content}, {SQL_TEXT, KeyValue(reportId_)}},
                 {TextColumn(1), TextColumn(21), TextColumn(21)});
         } catch (const db::ServerError& error) {
@@ -301,20 +308,29 @@ void StreamingStore::ReadBack(const store::Sink& sink) {
     run([&] { stream(locateBlob(reportId_), sink); });
 }
 
-// What the update just told, else a select of its own. Cast to text inside the statements: dialect
-// 1 hands a 64-bit integer out as a double, rounded.
+// What the update just told, else a select of its own.
 std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
     if (posted_)
         return std::exchange(posted_, std::nullopt);
     return run([&] {
-        RowQuery query(database_, transaction(),
-                       QStringLiteral("cast(octet_length(DESCR) as varchar(21)), "
-                                      "cast(hash(DESCR) as varchar(21))"),
-                       reportId_);
+        RowQuery query(database_, transaction(), FingerprintColumns, reportId_);
         if (!query.next())
             throw dbstore::ReportNotFound(reportId_);
-        const std::vector<db::Value> row = query.row();
-        return std::optional<store::Fingerprint>({IntegerOf(row[0]), IntegerOf(row[1])});
+        return std::optional<store::Fingerprint>(FingerprintOfRow(query.row()));
+    });
+}
+
+// One statement, its rows fetched at once: the layout itself never crosses the link.
+std::optional<store::Fingerprint> StreamingStore::FingerprintOf(const QString& reportId) {
+    return run([&] {
+        RowQuery query(database_, transaction(), FingerprintColumns, reportId);
+        std::optional<store::Fingerprint> fingerprint;
+        int rows = 0;
+        for (; query.next(); ++rows)
+            fingerprint = FingerprintOfRow(query.row());
+        if (rows > 1)
+            throw dbstore::ReportNotUnique(reportId, rows);
+        return fingerprint;
     });
 }
 

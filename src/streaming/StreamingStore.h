@@ -36,6 +36,7 @@ public:
 
     void ForEachLayout(const std::function<void(const store::ListedLayout&)>& visit) override;
     void StreamLayout(const QString& reportId, const store::Sink& sink) override;
+    std::optional<store::Fingerprint> FingerprintOf(const QString& reportId) override;
 
     void Locate(const QString& reportId) override;
     std::unique_ptr<store::Source> ReadStored() override;

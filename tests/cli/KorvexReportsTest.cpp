@@ -296,6 +296,56 @@ TEST_F(KorvexReportsTest, ExportAndRestoreFailuresSayWhyAndLeaveNothing) {
     EXPECT_FALSE(QFile::exists(QDir(folder.path()).filePath("out.fr3")));
 }
 
+// Four databases, four answers, in the targets' order; a script tells drift by the exit code.
+TEST_F(KorvexReportsTest, StatusTellsWhichDatabasesHoldTheFile) {
+    fbtest::ScratchDatabase same, other, noRow;
+    for (fbtest::ScratchDatabase* database : {&same, &other, &noRow})
+        apptest::CreateReports(*database);
+    const QByteArray layout = QByteArray("\xFF\x80 new\r\n\0", 9).repeated(10000);
+    same.writeBlob("REPORTS", "DESCR", "ID", "INVOICE", layout);
+    noRow.execute("delete from REPORTS where ID = 'INVOICE'");
+    const QString missing = "127.0.0.1:" + folder.filePath("MISSING.FDB");
+    const QString file = File("invoice.fr3", layout);
+    const QString hash = QString::fromStdString(*other.queryValue(
+        "select cast(hash(DESCR) as varchar(21)) from REPORTS where ID = 'INVOICE'"));
+    const QStringList all{"-d", same.target(),  "-d", other.target(),
+                          "-d", noRow.target(), "-d", missing};
+
+    ProgramRun run = Reports(QStringList{"status", "INVOICE", file} + all);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts),
+              QStringList({same.target() + ": same INVOICE: 90000 bytes",
+                           QStringLiteral("%1: other INVOICE: %2 bytes, server hash %3")
+                               .arg(other.target())
+                               .arg(SampleLayout("INVOICE").size())
+                               .arg(hash),
+                           noRow.target() + ": no row INVOICE", missing + ": unreachable INVOICE",
+                           "4 database(s): 1 same, 1 other, 1 no row, 1 unreachable"}));
+    EXPECT_TRUE(run.errors.contains(missing + ": I/O error")) << run.errors.toStdString();
+
+    run = Reports(QStringList{"status", "INVOICE", file, "--json"} + all);
+    const QList<QJsonObject> objects = apptest::JsonLines(run.out);
+    ASSERT_EQ(objects.size(), 5) << run.out.toStdString();
+    QStringList states;
+    for (const QJsonObject& object : objects.first(4))
+        states << object["state"].toString();
+    EXPECT_EQ(states, QStringList({"same", "other", "no-row", "unreachable"}));
+    EXPECT_EQ(objects[0]["file_size"].toInt(), 90000);
+    EXPECT_EQ(objects[1]["hash"].toString(), hash);
+    EXPECT_FALSE(objects[2].contains("size"));
+    EXPECT_FALSE(objects[3]["error"].toString().isEmpty());
+    for (const char* count : {"same", "other", "no_row", "unreachable"})
+        EXPECT_EQ(objects[4][count].toInt(), 1) << count;
+    EXPECT_EQ(objects[4]["exit"].toInt(), 1);
+
+    // Without a file, the versions apart; with every database holding it, nothing to report.
+    run = Reports({"status", "INVOICE", "-d", same.target(), "-d", other.target()});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_TRUE(run.out.contains(": stored INVOICE: 90000 bytes, server hash "));
+    EXPECT_TRUE(run.out.endsWith("2 database(s): 2 stored, 0 no row, 0 unreachable\n"));
+    EXPECT_EQ(Reports({"status", "INVOICE", file, "-d", same.target()}).exitCode, 0);
+}
+
 // Under LANG=C, where the C library knows only ASCII.
 TEST_F(KorvexReportsTest, ListWorksUnderTheCLocaleAndEscapesLineBreaksAndTabs) {
     fbtest::ScratchDatabase scratch;
@@ -328,6 +378,7 @@ TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
         {"export", "", "x.fr3"},
         {"list", "--backup-dir", "."},
         {"export", "INVOICE", "-", "--backup-dir", "."},
+        {"status", "INVOICE", "/nonexistent/invoice.fr3"},
     };
     for (const QStringList& arguments : wrong) {
         const ProgramRun run = Reports(arguments);
@@ -335,8 +386,8 @@ TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
         EXPECT_TRUE(run.errors.contains("--help")) << run.errors.toStdString();
     }
     // Told from the list of commands: each one named, each that an option goes with.
-    EXPECT_TRUE(Reports({}).errors.contains(": a command is needed: list, export, replace or "
-                                            "restore\n"));
+    EXPECT_TRUE(Reports({}).errors.contains(": a command is needed: list, export, replace, "
+                                            "restore or status\n"));
     EXPECT_TRUE(Reports({"export", "INVOICE", "-", "--dry-run"})
                     .errors.contains(": --dry-run goes with replace and restore\n"));
 }

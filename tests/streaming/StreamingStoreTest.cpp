@@ -3,6 +3,7 @@
 
 #include "streaming/StreamingStore.h"
 #include "core/Replacement.h"
+#include "store/ServerHash.h"
 #include "support/AppFixture.h"
 #include "support/FaultClient.h"
 #include "support/FbScratch.h"
@@ -140,6 +141,34 @@ TEST_F(StreamingStoreTest, ACancelMidStreamRollsBack) {
     replacer.OnProgress = nullptr;
     EXPECT_EQ(Replace("after").result, Result::Replaced);
     EXPECT_EQ(Stored(), QByteArray("after"));
+}
+
+// The length and HASH() in one statement with the BLOB never opened, equal to what the store's
+// generic route sums up over the streamed bytes.
+TEST_F(StreamingStoreTest, FingerprintOfAsksOneStatementAndReadsNoLayout) {
+    const QByteArray content = RandomBytes((1 << 20) + 5);
+    scratch.writeBlob("REPORTS", "DESCR", "ID", "INVOICE", content);
+    scratch.insertReport("EMPTY", std::nullopt);
+    store.Connect();
+    faults.reset();
+    const std::optional<store::Fingerprint> fingerprint = store.FingerprintOf("INVOICE");
+    EXPECT_EQ(faults.calls("isc_dsql_prepare"), 1);
+    EXPECT_EQ(faults.calls("isc_dsql_execute"), 1);
+    EXPECT_EQ(faults.calls("isc_open_blob2"), 0);
+    store::FingerprintSink local;
+    local.write(content.constData(), content.size());
+    EXPECT_EQ(fingerprint, local.result());
+    EXPECT_EQ(store.LayoutStore::FingerprintOf("INVOICE"), fingerprint);
+    EXPECT_EQ(store.FingerprintOf("EMPTY"), store::Fingerprint{});
+    EXPECT_EQ(store.FingerprintOf("NOSUCH"), std::nullopt);
+    EXPECT_EQ(store.LayoutStore::FingerprintOf("NOSUCH"), std::nullopt);
+
+    fbtest::ScratchDatabase shared; // no key: two rows can share an identifier
+    shared.execute("create table REPORTS (ID varchar(20) not null, DESCR blob sub_type 0)");
+    shared.insertReport("INVOICE", QByteArray("one"));
+    shared.insertReport("INVOICE", QByteArray("two"));
+    streaming::StreamingStore sharing{shared.target(), {fbtest::User, fbtest::Password}, 5, true};
+    EXPECT_THROW(sharing.FingerprintOf("INVOICE"), store::NotUnique);
 }
 
 } // namespace

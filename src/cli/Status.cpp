@@ -1,0 +1,126 @@
+#include "Status.h"
+
+#include "Output.h"
+
+namespace cli {
+namespace {
+
+using State = core::LayoutStatus::State;
+
+const QString Unreachable = QStringLiteral("unreachable");
+
+QString StateName(State state) {
+    switch (state) {
+    case State::Same:
+        return QStringLiteral("same");
+    case State::Other:
+        return QStringLiteral("other");
+    case State::Stored:
+        return QStringLiteral("stored");
+    case State::NoRow:
+        break;
+    }
+    return QStringLiteral("no-row");
+}
+
+// "1234 bytes, server hash 5678".
+QString Described(const store::Fingerprint& fingerprint) {
+    return QStringLiteral("%1 bytes, server hash %2")
+        .arg(fingerprint.size)
+        .arg(fingerprint.serverHash);
+}
+
+} // namespace
+
+Status::Status()
+    : Command({QStringLiteral("status"),
+               {{QStringLiteral("ID")}, {QStringLiteral("FILE"), true}},
+               {},
+               QStringLiteral("whether each database holds FILE's bytes, another version or no "
+                              "row; without FILE the size and server hash of each")}) {}
+
+void Status::Check(const QCommandLineParser&) {
+    const QStringList& args = invocation().args;
+    if (args.size() < 2)
+        return;
+    try {
+        file_ = core::FileFingerprint(args[1]);
+    } catch (const std::exception& error) {
+        throw UsageProblem{QString::fromUtf8(error.what())};
+    }
+}
+
+QStringList Status::states() const {
+    return file_ ? QStringList{"same", "other", "no-row", Unreachable}
+                 : QStringList{"stored", "no-row", Unreachable};
+}
+
+QJsonObject Status::statusFields(const Target& target, const QString& state) const {
+    QJsonObject fields = outcomeFields(target);
+    fields.insert("id", invocation().args[0]);
+    fields.insert("state", state);
+    if (file_) {
+        fields.insert("file", invocation().args[1]);
+        fields.insert("file_size", file_->size);
+    }
+    return fields;
+}
+
+Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor::Work&) const {
+    const QString& reportId = invocation().args[0];
+    const core::LayoutStatus status = core::StatusOf(layouts, reportId, file_);
+    const QString state = StateName(status.state);
+    Report report;
+    report.json = statusFields(target, state);
+    if (status.state == State::NoRow) {
+        report.Say(QStringLiteral("%1: no row %2").arg(target.database, reportId));
+        return report;
+    }
+    report.json->insert("size", status.stored.size);
+    report.json->insert("hash", QString::number(status.stored.serverHash));
+    const QString told = status.state == State::Same
+                             ? QStringLiteral("%1 bytes").arg(status.stored.size)
+                             : Described(status.stored);
+    report.Say(QStringLiteral("%1: %2 %3: %4").arg(target.database, state, reportId, told));
+    return report;
+}
+
+Report Status::Failed(const Target& target, const QString& text) const {
+    Report report = Command::Failed(target, text);
+    const QJsonObject failed = *report.json;
+    report.json = statusFields(target, Unreachable);
+    report.json->insert("error", failed["error"]);
+    report.Say(QStringLiteral("%1: unreachable %2").arg(target.database, invocation().args[0]));
+    return report;
+}
+
+void Status::Tally(const Report& report) {
+    ++counts_[report.json->value("state").toString()];
+}
+
+int Status::counted(const QString& state) const {
+    const auto found = counts_.find(state);
+    return found == counts_.end() ? 0 : found->second;
+}
+
+void Status::Finish(int databases, int) {
+    QStringList counts;
+    for (const QString& state : states())
+        counts
+            << QStringLiteral("%1 %2").arg(counted(state)).arg(QString(state).replace(u'-', u' '));
+    Print(
+        stdout,
+        QStringLiteral("%1 database(s): %2").arg(databases).arg(counts.join(QStringLiteral(", "))));
+}
+
+void Status::Count(QJsonObject& summary) const {
+    for (const QString& state : states())
+        summary.insert(QString(state).replace(u'-', u'_'), counted(state));
+}
+
+int Status::ExitCode(int failed) const {
+    const int drift = counted("other") + counted("no-row");
+    return failed == 0 && drift == 0 ? 0 : 1;
+}
+
+} // namespace cli

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Command.h"
+#include "core/Status.h"
+
+#include <map>
+
+namespace cli {
+
+// Which databases hold a layout, or which version each holds, from its length and the server's
+// HASH(): one query a database, never the layout itself.
+class Status final : public Command {
+public:
+    Status();
+    Report Run(const Target& target, store::LayoutStore& layouts,
+               Supervisor::Work& work) const override;
+    Report Failed(const Target& target, const QString& text) const override;
+    void Tally(const Report& report) override;
+    void Finish(int databases, int failed) override;
+    void Count(QJsonObject& summary) const override;
+    // Drift is a failure: 1 unless every database was reached and holds the file (without FILE:
+    // holds a row).
+    int ExitCode(int failed) const override;
+
+protected:
+    void Check(const QCommandLineParser& parser) override;
+
+private:
+    // The states told without and with FILE, in the summary's order.
+    QStringList states() const;
+    QJsonObject statusFields(const Target& target, const QString& state) const;
+    int counted(const QString& state) const;
+
+    std::optional<store::Fingerprint> file_;
+    std::map<QString, int> counts_; // by state
+};
+
+} // namespace cli
