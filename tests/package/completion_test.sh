@@ -71,7 +71,7 @@ expect "keys" --backup-dir k
 expect "kept.fr3 keys" replace INVOICE k
 expect "" replace k
 expect "" -d k
-expect "export list replace restore" -d office:/srv/K.FDB --jobs 2 ""
+expect "export list replace restore status undo" -d office:/srv/K.FDB --jobs 2 ""
 expect "kept.fr3 keys" --jobs 2 restore INVOICE k
 expect "--dry-run" replace INVOICE new.fr3 --dr
 exit $status
