@@ -11,6 +11,7 @@ readonly PACKAGES=(
     xvfb xauth imagemagick
     procps util-linux
     dpkg-dev lintian desktop-file-utils appstream xdg-user-dirs man-db bash-completion
+    ansible-core
 )
 
 missing_packages() {

@@ -17,6 +17,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
@@ -344,6 +345,54 @@ TEST_F(KorvexReportsTest, StatusTellsWhichDatabasesHoldTheFile) {
     EXPECT_TRUE(run.out.contains(": stored INVOICE: 90000 bytes, server hash "));
     EXPECT_TRUE(run.out.endsWith("2 database(s): 2 stored, 0 no row, 0 unreachable\n"));
     EXPECT_EQ(Reports({"status", "INVOICE", file, "-d", same.target()}).exitCode, 0);
+}
+
+// The example playbooks on the local connection: the play fails on the JSON summary's count of
+// failed databases, not on the exit code alone.
+TEST_F(KorvexReportsTest, TheRolloutPlaybookFailsThePlayOnAFailedDatabase) {
+    const QString playbook = QStandardPaths::findExecutable("ansible-playbook");
+    if (playbook.isEmpty())
+        GTEST_SKIP() << "ansible-playbook is not installed";
+    for (const char* name : {"home", "local", "remote", "backups"})
+        ASSERT_TRUE(QDir(folder.path()).mkdir(name));
+    environment.insert("HOME", folder.filePath("home"));
+    environment.insert("ANSIBLE_LOCAL_TEMP", folder.filePath("local"));
+    environment.insert("ANSIBLE_REMOTE_TEMP", folder.filePath("remote"));
+    fbtest::ScratchDatabase first, second;
+    for (fbtest::ScratchDatabase* database : {&first, &second})
+        apptest::CreateReports(*database);
+    const QString targets =
+        File("targets.txt", (first.target() + '\n' + second.target() + '\n').toUtf8());
+    const QString layout = File("invoice.fr3", "new invoice");
+    const auto play = [&](const char* name) {
+        const QJsonObject vars{{"report_id", "INVOICE"},
+                               {"template_file", layout},
+                               {"targets_file", targets},
+                               {"backup_dir", folder.filePath("backups")},
+                               {"korvex_reports", KORVEX_REPORTS_BINARY}};
+        return RunProgram(playbook,
+                          {"-i", "localhost,", "-c", "local", "-e",
+                           QJsonDocument(vars).toJson(QJsonDocument::Compact),
+                           QStringLiteral(KORVEX_SOURCE_DIR "/docs/ansible/") + name},
+                          folder.path(), environment);
+    };
+    ProgramRun run = play("rollout.yml");
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.errors.toStdString();
+    for (fbtest::ScratchDatabase* database : {&first, &second})
+        EXPECT_EQ(database->readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "new invoice");
+    EXPECT_EQ(QDir(folder.filePath("backups")).entryList(QDir::Files).size(), 2);
+    run = play("status.yml");
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.errors.toStdString();
+
+    second.execute("create exception REFUSED 'layouts are frozen'");
+    second.execute("create trigger FREEZE for REPORTS before update as begin "
+                   "exception REFUSED; end");
+    File("invoice.fr3", "newer invoice");
+    run = play("rollout.yml");
+    EXPECT_NE(run.exitCode, 0) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("layouts are frozen")) << run.out.toStdString();
+    EXPECT_EQ(first.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "newer invoice");
+    EXPECT_EQ(second.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "new invoice");
 }
 
 // Under LANG=C, where the C library knows only ASCII.
