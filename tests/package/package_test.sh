@@ -159,8 +159,9 @@ check_version_output() {
 
 # As an interactive shell finds it on the first Tab after korvex-reports.
 check_completion_loads() {
-    bash -c 'source /usr/share/bash-completion/bash_completion &&
-        _completion_loader korvex-reports && complete -p korvex-reports' | grep -q ' _korvex_reports ' ||
+    # The loader answers 124, "complete again", once it has loaded one.
+    bash -c 'source /usr/share/bash-completion/bash_completion
+        _completion_loader korvex-reports; complete -p korvex-reports' | grep -q ' _korvex_reports ' ||
         fail "bash-completion does not load the installed completion of korvex-reports"
 }
 
