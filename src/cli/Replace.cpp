@@ -12,10 +12,12 @@ namespace {
 // Transfers smaller than this end before a progress line would be read.
 constexpr qint64 ProgressThreshold = 4 << 20;
 
-const QCommandLineOption BackupDir{QStringLiteral("backup-dir"),
-                                   QStringLiteral("the folder for backups and where restore looks "
-                                                  "for them. Default: the working directory."),
-                                   QStringLiteral("dir")};
+const QCommandLineOption BackupDir{
+    QStringLiteral("backup-dir"),
+    QStringLiteral("the folder for backups and the journal, and where "
+                   "restore and undo look for them. Default: the "
+                   "working directory."),
+    QStringLiteral("dir")};
 const QCommandLineOption Verify{QStringLiteral("verify"),
                                 QStringLiteral("how the stored bytes are checked before the "
                                                "commit: hash, their length and the server's "

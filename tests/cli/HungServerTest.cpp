@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -183,6 +184,41 @@ TEST_F(HungServerTest, ATerminationSignalEndsAParallelRunWithTheLinesOfTheDataba
     EXPECT_EQ(lines[2], lines[1]);
     EXPECT_EQ(lines[3], "3 database(s): 1 replaced, 0 unchanged, 2 failed");
     EXPECT_TRUE(Errors().contains("interrupted by SIGTERM; 1 database(s) not started"));
+    EXPECT_EQ(Stored(last), SampleLayout("INVOICE"));
+}
+
+// Interrupted while the tool waits for another user's lock: the summary, the journal and what is
+// stored agree on each database, and the one never started has no line.
+TEST_F(HungServerTest, AnInterruptedRolloutsSummaryAndJournalAgreeWithWhatIsStored) {
+    TDM other;
+    other.UseTarget(hung.target());
+    other.OpenReportList();
+    ASSERT_TRUE(other.IBReports.Locate("ID", "INVOICE"));
+    other.IBReports.Edit();
+    other.IBReports.CreateContentWriter("DESCR")->write("other", 5);
+    other.IBReports.Post();
+    StartRollout({"--jobs", "1", "--json"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hung.running("update REPORTS"); }, 60000));
+    ::kill(static_cast<pid_t>(reports.processId()), SIGTERM);
+    EXPECT_EQ(ExitWithin(30000), 4);
+    other.IBT.Rollback();
+
+    const QList<QJsonObject> objects = apptest::JsonLines(Output().toUtf8());
+    ASSERT_EQ(objects.size(), 3) << Output().toStdString();
+    EXPECT_EQ(objects[1]["error"].toString().toStdString(), "interrupted by SIGTERM");
+    const QJsonObject& summary = objects[2];
+    EXPECT_EQ(summary["replaced"].toInt(), 1);
+    EXPECT_EQ(summary["failed"].toInt(), 1);
+    EXPECT_EQ(summary["not_started"].toArray(), QJsonArray{last.target()});
+    QFile file(QDir(folder.path()).filePath("korvex-journal.jsonl"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QList<QJsonObject> journal = apptest::JsonLines(file.readAll());
+    ASSERT_EQ(journal.size(), 3);
+    EXPECT_EQ(journal[0]["event"].toString(), "prepare");
+    EXPECT_EQ(journal[1], objects[0]);
+    EXPECT_EQ(journal[2], objects[1]);
+    EXPECT_EQ(Stored(first), Layout);
+    EXPECT_EQ(Stored(hung), SampleLayout("INVOICE"));
     EXPECT_EQ(Stored(last), SampleLayout("INVOICE"));
 }
 
