@@ -1,8 +1,8 @@
 // korvex-reports against a server that stops answering (SIGSTOP) in the middle of a rollout:
 // deadlines and termination signals end the work there, and what was done stays said.
 
-#include "datamodule/Data.h"
 #include "support/AppFixture.h"
+#include "support/HeldLayout.h"
 #include "support/JsonLines.h"
 
 #include <QDeadlineTimer>
@@ -87,13 +87,7 @@ protected:
 // Stopped while the tool's update waits for another user's lock: the cancel gets no answer, so the
 // connection is dropped, and the next database is done.
 TEST_F(HungServerTest, ADeadlineEndsTheWorkOnAStoppedServerAndTheRolloutGoesOn) {
-    TDM other;
-    other.UseTarget(hung.target());
-    other.OpenReportList();
-    ASSERT_TRUE(other.IBReports.Locate("ID", "INVOICE"));
-    other.IBReports.Edit();
-    other.IBReports.CreateContentWriter("DESCR")->write("other", 5);
-    other.IBReports.Post();
+    apptest::HeldLayout other(hung.target(), "INVOICE");
     StartRollout({"--timeout", "5"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return hung.running("update REPORTS"); }, 60000));
     {
@@ -106,7 +100,7 @@ TEST_F(HungServerTest, ADeadlineEndsTheWorkOnAStoppedServerAndTheRolloutGoesOn) 
     EXPECT_EQ(lines[1], hung.target() + ": FAILED INVOICE: nothing stored was changed");
     EXPECT_TRUE(lines[2].startsWith(last.target() + ": replaced INVOICE"));
     EXPECT_TRUE(Errors().contains(hung.target() + ": timed out after 5 s"));
-    other.IBT.Rollback();
+    other.Release();
     EXPECT_EQ(Stored(hung), SampleLayout("INVOICE"));
     EXPECT_EQ(Stored(last), Layout);
 }
@@ -190,18 +184,12 @@ TEST_F(HungServerTest, ATerminationSignalEndsAParallelRunWithTheLinesOfTheDataba
 // Interrupted while the tool waits for another user's lock: the summary, the journal and what is
 // stored agree on each database, and the one never started has no line.
 TEST_F(HungServerTest, AnInterruptedRolloutsSummaryAndJournalAgreeWithWhatIsStored) {
-    TDM other;
-    other.UseTarget(hung.target());
-    other.OpenReportList();
-    ASSERT_TRUE(other.IBReports.Locate("ID", "INVOICE"));
-    other.IBReports.Edit();
-    other.IBReports.CreateContentWriter("DESCR")->write("other", 5);
-    other.IBReports.Post();
+    apptest::HeldLayout other(hung.target(), "INVOICE");
     StartRollout({"--jobs", "1", "--json"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return hung.running("update REPORTS"); }, 60000));
     ::kill(static_cast<pid_t>(reports.processId()), SIGTERM);
     EXPECT_EQ(ExitWithin(30000), 4);
-    other.IBT.Rollback();
+    other.Release();
 
     const QList<QJsonObject> objects = apptest::JsonLines(Output().toUtf8());
     ASSERT_EQ(objects.size(), 3) << Output().toStdString();

@@ -1,12 +1,12 @@
 // korvex-reports as an administrator runs it: a process against scratch databases on the real
 // server, its files read back byte for byte and its database work over a second connection.
 
-#include "datamodule/Data.h"
 #include "db/Database.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
 #include "platform/Files.h"
 #include "support/AppFixture.h"
+#include "support/HeldLayout.h"
 #include "support/JsonLines.h"
 
 #include <QCryptographicHash>
@@ -617,13 +617,7 @@ TEST_F(KorvexReportsTest, EachDatabasesJournalLinesAreOnTheDiskBeforeItsResultLi
     for (fbtest::ScratchDatabase* database : {&first, &held})
         apptest::CreateReports(*database);
     // Another user's change, not committed, holds the second one's layout: the run waits there.
-    TDM other;
-    other.UseTarget(held.target());
-    other.OpenReportList();
-    ASSERT_TRUE(other.IBReports.Locate("ID", "INVOICE"));
-    other.IBReports.Edit();
-    other.IBReports.CreateContentWriter("DESCR")->write("other", 5);
-    other.IBReports.Post();
+    apptest::HeldLayout other(held.target(), "INVOICE");
     const QString password = File("password", "tallowfen\n");
     QFile::setPermissions(password, QFile::ReadOwner | QFile::WriteOwner);
     QProcess process;
@@ -644,7 +638,7 @@ TEST_F(KorvexReportsTest, EachDatabasesJournalLinesAreOnTheDiskBeforeItsResultLi
     EXPECT_EQ(firstResult["outcome"].toString(), "replaced");
     EXPECT_EQ(firstResult["db_user"].toString(), "SYSDBA");
 
-    other.IBT.Rollback();
+    other.Release();
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 0);
     journal = Journal();
@@ -680,7 +674,8 @@ TEST_F(KorvexReportsTest, UndoTakesARunBackWhereItsBytesAreStillThereAndCanBeUnd
         return database.readBlob("REPORTS", "DESCR", "ID", "INVOICE");
     };
     ProgramRun run = Reports({"replace", "INVOICE", File("new.fr3", "new"), "-d", kept.target(),
-                              "-d", changed.target(), "-d", crashed.target(), "--json"});
+                              "-d", changed.target(), "-d", crashed.target(), "--json", "--jobs",
+                              "1"}); // undo takes the journal's order
     ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
     const QString runId = apptest::JsonLines(run.out).last()["run"].toString();
     changed.writeBlob("REPORTS", "DESCR", "ID", "INVOICE", QByteArray("someone else's"));
