@@ -210,19 +210,30 @@ void StreamingStore::Connect() {
 
 // In one exchange with the server, which refuses a select of no row or of several; only then
 // are the rows counted.
-QByteArray StreamingStore::locateBlob(const QString& reportId) {
+std::optional<std::vector<db::Value>>
+StreamingStore::rowOf(const QString& reportId, const QString& columns,
+                      const std::vector<db::ColumnInfo>& types) {
     try {
-        return BlobIdOf(db::ExecuteImmediate(
-            database_, transaction(), QStringLiteral("select DESCR from REPORTS where ID = ?"),
-            {{SQL_TEXT, KeyValue(reportId)}}, {{{}, {}, SQL_BLOB, 0, sizeof(ISC_QUAD)}})[0]);
+        return db::ExecuteImmediate(
+            database_, transaction(),
+            QStringLiteral("select %1 from REPORTS where ID = ?").arg(columns),
+            {{SQL_TEXT, KeyValue(reportId)}}, types);
     } catch (const db::ServerError& error) {
         if (error.hasCode(isc_stream_eof))
-            throw dbstore::ReportNotFound(reportId);
+            return std::nullopt;
         if (!error.hasCode(isc_sing_select_err))
             throw;
         throw dbstore::ReportNotUnique(
             reportId, static_cast<int>(RowsWithId(database_, transaction_, reportId)));
     }
+}
+
+QByteArray StreamingStore::locateBlob(const QString& reportId) {
+    const auto row =
+        rowOf(reportId, QStringLiteral("DESCR"), {{{}, {}, SQL_BLOB, 0, sizeof(ISC_QUAD)}});
+    if (!row)
+        throw dbstore::ReportNotFound(reportId);
+    return BlobIdOf((*row)[0]);
 }
 
 void StreamingStore::stream(const QByteArray& blobId, const store::Sink& sink) {
@@ -320,17 +331,13 @@ std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
     });
 }
 
-// One statement, its rows fetched at once: the layout itself never crosses the link.
+// One exchange: the layout itself never crosses the link.
 std::optional<store::Fingerprint> StreamingStore::FingerprintOf(const QString& reportId) {
-    return run([&] {
-        RowQuery query(database_, transaction(), FingerprintColumns, reportId);
-        std::optional<store::Fingerprint> fingerprint;
-        int rows = 0;
-        for (; query.next(); ++rows)
-            fingerprint = FingerprintOfRow(query.row());
-        if (rows > 1)
-            throw dbstore::ReportNotUnique(reportId, rows);
-        return fingerprint;
+    return run([&]() -> std::optional<store::Fingerprint> {
+        const auto row = rowOf(reportId, FingerprintColumns, {TextColumn(21), TextColumn(21)});
+        if (!row)
+            return std::nullopt;
+        return FingerprintOfRow(*row);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "db/Client.h"
 #include "db/Database.h"
+#include "db/Statement.h"
 #include "db/Transaction.h"
 #include "store/LayoutStore.h"
 
@@ -9,6 +10,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace streaming {
 
@@ -53,6 +55,9 @@ private:
     template <class Call> auto run(Call&& call);
     db::Transaction& transaction();
     // The one BLOB id of the report's row (empty for NULL); NotFound, NotUnique.
+    // The report's one row in the asked columns, nullopt when none has it; NotUnique.
+    std::optional<std::vector<db::Value>> rowOf(const QString& reportId, const QString& columns,
+                                                const std::vector<db::ColumnInfo>& types);
     QByteArray locateBlob(const QString& reportId);
     void stream(const QByteArray& blobId, const store::Sink& sink);
     void rollBack();
