@@ -87,11 +87,8 @@ void Undo::Check(const QCommandLineParser& parser) {
             lines, [&](const QJsonObject& line) { return line["run"].toString() == run_; }))
         throw UsageProblem{QStringLiteral("no run %1 in %2").arg(run_, journal().path())};
     steps_ = StoredBy(lines, run_);
-    // Named databases narrow the undo down to them.
-    for (const Target& named : invocation().targets)
-        if (std::ranges::find(steps_, named.database, &StoredByRun::target) == steps_.end())
-            throw UsageProblem{
-                QStringLiteral("run %1 replaced nothing on %2").arg(run_, named.database)};
+    // Named databases narrow the undo down to them; the rollout's own targets file, naming also
+    // those the run left unchanged, serves for their logins.
     if (!invocation().targets.isEmpty())
         std::erase_if(steps_, [&](const StoredByRun& step) {
             return std::ranges::find(invocation().targets, step.target, &Target::database) ==
