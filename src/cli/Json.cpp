@@ -22,9 +22,13 @@ QString NewRunId() {
     return stamp + QStringLiteral("-%1").arg(random, 6, 16, QLatin1Char('0'));
 }
 
+// Looked up once: getpwuid's answer is shared, and the databases' threads ask at once.
 QString OsUser() {
-    const passwd* user = ::getpwuid(::geteuid());
-    return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::geteuid());
+    static const QString name = [] {
+        const passwd* user = ::getpwuid(::geteuid());
+        return user ? QString::fromLocal8Bit(user->pw_name) : QString::number(::geteuid());
+    }();
+    return name;
 }
 
 QJsonObject RunFields(const Invocation& invocation, const QString& command) {
