@@ -83,11 +83,18 @@ protected:
     core::Replacer replacer{store};
 };
 
-TEST_F(LostCommitTest, ACommitThatWentThroughIsReportedAsReplaced) {
+// Resumed, the server reads the commit its kernel took in; whether it carries it out once it also
+// sees the connection gone is its own race (both seen here). The outcome must tell which.
+TEST_F(LostCommitTest, AResumedCommitIsReportedAsWhatTheServerStored) {
     const core::Outcome outcome = ReplaceAndAbortTheCommit(true);
-    EXPECT_EQ(outcome.result, Result::Replaced) << outcome.text.toStdString();
     scratch.reconnect();
-    EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "new layout");
+    const std::optional<QByteArray> stored = scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE");
+    if (stored == "new layout") {
+        EXPECT_EQ(outcome.result, Result::Replaced) << outcome.text.toStdString();
+    } else {
+        EXPECT_EQ(outcome.result, Result::Failed) << outcome.text.toStdString();
+        EXPECT_EQ(stored, SampleLayout("INVOICE"));
+    }
 }
 
 TEST_F(LostCommitTest, ACommitNobodyCanCheckIsInDoubt) {
