@@ -157,6 +157,10 @@ Outcome Replacer::Replace(const QString& reportId, const QString& templatePath,
     } catch (const Cancelled& cancelled) {
         outcome.result = Outcome::Result::Failed;
         outcome.text = QString::fromUtf8(cancelled.what());
+    } catch (const platform::FileError& error) {
+        outcome.result = Outcome::Result::Error;
+        outcome.text = QString::fromUtf8(error.what());
+        outcome.systemReason = error.reason();
     } catch (const std::exception& error) {
         outcome.result = Outcome::Result::Error;
         outcome.text = QString::fromUtf8(error.what());

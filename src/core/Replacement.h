@@ -69,6 +69,7 @@ struct Outcome {
     ContentDigest stored;      // the layout stored before, as backed up (SHA-256 if asked)
     ContentDigest replacement; // the chosen file's bytes (SHA-256 if asked, verified or compared)
     QString text;              // Failed: the cause; Error, InDoubt: the error's text
+    QString systemReason;      // Error: a file's failure's reason, where text leaves it out
 };
 
 // Replaces layouts of one store: the chosen file is held against writers that

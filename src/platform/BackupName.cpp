@@ -15,12 +15,13 @@ bool AsciiDigits(QStringView text) {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
-// "2" to "99": what BackupFileName writes from the second attempt on.
+// "2" to MaxAttempt: what BackupFileName writes from the second attempt on.
 std::optional<int> Attempt(QStringView text) {
-    if (text.isEmpty() || text.size() > 2 || text.front() == u'0' || !AsciiDigits(text))
+    constexpr qsizetype MaxDigits = 9;
+    if (text.isEmpty() || text.size() > MaxDigits || text.front() == u'0' || !AsciiDigits(text))
         return std::nullopt;
     const int attempt = text.toInt();
-    if (attempt < 2 || attempt > BackupFile::MaxAttempts)
+    if (attempt < 2 || attempt > BackupFile::MaxAttempt)
         return std::nullopt;
     return attempt;
 }

@@ -24,7 +24,7 @@ struct BackupNameParts {
 };
 
 // The inverse of BackupFileName for a non-empty identifier, a stamp of 12 ASCII digits and an
-// attempt from 1 to BackupFile::MaxAttempts written without leading zeros; nullopt for any other
+// attempt from 1 to BackupFile::MaxAttempt written without leading zeros; nullopt for any other
 // name. The identifier may itself hold "_" and digits: the stamp is the last 12-digit run.
 std::optional<BackupNameParts> ParseBackupFileName(const QString& fileName);
 

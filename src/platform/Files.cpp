@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace platform {
 
@@ -56,6 +57,11 @@ FileError WriteFailure(int error) {
     return FileError(StreamWriteError + QStringLiteral(". ") + SystemText(error));
 }
 
+// The window's backup failures name no cause of their own.
+FileError BackupWriteFailure(int error) {
+    return FileError(StreamWriteError, SystemText(error));
+}
+
 // 0 once every byte is written, else the error number.
 int WriteAll(int fd, const char* data, qint64 count) {
     while (count > 0) {
@@ -70,13 +76,17 @@ int WriteAll(int fd, const char* data, qint64 count) {
     return 0;
 }
 
+// A random hidden name that is taken this often in a row means something else is wrong.
+constexpr int HiddenNameAttempts = 99;
+
 bool SameTime(const timespec& a, const timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 } // namespace
 
-FileError::FileError(const QString& text) : std::runtime_error(text.toStdString()) {}
+FileError::FileError(const QString& text, QString reason)
+    : std::runtime_error(text.toStdString()), reason_(std::move(reason)) {}
 
 FileDescriptor::~FileDescriptor() {
     reset(-1);
@@ -254,7 +264,7 @@ BackupFile::BackupFile(const QString& reportId, const QString& stamp, const QStr
             partial_.hold(name);
             return;
         }
-        if (errno != EEXIST || attempt == MaxAttempts)
+        if (errno != EEXIST || attempt == HiddenNameAttempts)
             throw CreateFailure(path_, errno);
     }
 }
@@ -262,13 +272,13 @@ BackupFile::BackupFile(const QString& reportId, const QString& stamp, const QStr
 BackupFile::~BackupFile() = default;
 
 void BackupFile::write(const char* data, qint64 count) {
-    if (WriteAll(fd_.get(), data, count) != 0)
-        throw FileError(StreamWriteError);
+    if (const int error = WriteAll(fd_.get(), data, count))
+        throw BackupWriteFailure(error);
 }
 
 void BackupFile::finish() {
     if (::fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0)
-        throw FileError(StreamWriteError);
+        throw BackupWriteFailure(errno);
     publish();
     syncDirectory();
     published_.release();
@@ -280,7 +290,7 @@ void BackupFile::publish() {
         path_ = JoinPath(directory_, name);
         if (linkOrRename(QFile::encodeName(name)))
             return;
-        if (errno != EEXIST || attempt == MaxAttempts)
+        if (errno != EEXIST || attempt == MaxAttempt)
             throw CreateFailure(path_, errno);
     }
 }
@@ -308,7 +318,7 @@ bool BackupFile::linkOrRename(const QByteArray& name) {
 // file's own sync is all there is.
 void BackupFile::syncDirectory() const {
     if (::fsync(directoryFd_.get()) != 0 && errno != EINVAL)
-        throw FileError(StreamWriteError);
+        throw BackupWriteFailure(errno);
 }
 
 void UseUtf8CharacterType() {

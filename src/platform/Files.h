@@ -13,10 +13,15 @@
 namespace platform {
 
 // A failure of a file: "Cannot open file ...", "Cannot create file ...", "Stream read error" or
-// "Stream write error". what() is the text the user sees, in UTF-8.
+// "Stream write error". what() is the text the user sees, in UTF-8; where that text leaves out the
+// system's reason (the window's backup failures), reason() has it.
 class FileError : public std::runtime_error {
 public:
-    explicit FileError(const QString& text);
+    explicit FileError(const QString& text, QString reason = {});
+    const QString& reason() const { return reason_; }
+
+private:
+    QString reason_;
 };
 
 // Owns one file descriptor and closes it, unchecked, when destroyed.
@@ -132,13 +137,15 @@ private:
 // A backup file in a directory. It is written under a temporary hidden name there
 // (".<backup name>.<random>") and takes its backup name only once complete and on the disk, so a
 // backup name never holds a partial file. That name never replaces or follows anything already
-// there: a taken name is retried with "_2", "_3", ... up to MaxAttempts. Failures: "Cannot create
-// file \"<backup path>\". <system text>" when the file cannot be created or no name is free (the
-// path last tried), "Stream write error" when writing or flushing fails. Destroyed before
-// finish() completes, it removes whatever it wrote.
+// there: a taken name is retried with "_2", "_3", ... up to MaxAttempt, which no folder reaches.
+// Failures: "Cannot create file \"<backup path>\". <system text>" when the file cannot be created
+// (the path last tried), "Stream write error" with the system's text as reason() when writing or
+// flushing fails.
+// Destroyed before finish() completes, it removes whatever it wrote.
 class BackupFile {
 public:
-    static constexpr int MaxAttempts = 99;
+    // The largest attempt a name carries: nine digits.
+    static constexpr int MaxAttempt = 999999999;
 
     BackupFile(const QString& reportId, const QString& stamp,
                const QString& directory = WorkingDirectory());

@@ -20,7 +20,7 @@ void WriteThenParse(const uint8_t* data, size_t size) {
     constexpr size_t StampLength = 12;
     if (size < 2 + StampLength)
         return;
-    const int attempt = 1 + data[0] % platform::BackupFile::MaxAttempts;
+    const int attempt = 1 + data[0] * 3921 % platform::BackupFile::MaxAttempt;
     QString stamp;
     for (size_t i = 1; i <= StampLength; ++i)
         stamp += QChar(u'0' + data[i] % 10);
