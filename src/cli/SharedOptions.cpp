@@ -3,27 +3,58 @@
 #include "Command.h"
 #include "Json.h"
 #include "core/TargetsFile.h"
+#include "platform/Files.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
-#include <QTextStream>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace cli {
 namespace {
 
+// The system's text for an error number.
+QString SystemText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A file's bytes and mode, read through one descriptor.
+struct FileContent {
+    QByteArray bytes;
+    mode_t mode = 0;
+};
+
+// Only a regular file: a FIFO would wait for a writer for ever, a device might never end. `what`
+// names it in the errors: "password file".
+FileContent RegularFileContent(const QString& path, const QString& what) {
+    const auto unreadable = [&](const QString& reason) {
+        return UsageProblem{QStringLiteral("cannot read the %1 %2: %3").arg(what, path, reason)};
+    };
+    // Non-blocking, so that opening a FIFO without a writer does not wait.
+    const platform::FileDescriptor fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0)
+        throw unreadable(SystemText(errno));
+    if (!S_ISREG(status.st_mode))
+        throw UsageProblem{QStringLiteral("the %1 %2 is not a regular file").arg(what, path)};
+    QFile file;
+    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        throw unreadable(file.errorString());
+    FileContent content{file.readAll(), status.st_mode};
+    if (file.error() != QFileDevice::NoError)
+        throw unreadable(file.errorString());
+    return content;
+}
+
 // The file must be its owner's alone, as ssh wants of a private key: a password that others
 // could read is no secret, one that others could write is not the owner's.
-void CheckPrivate(const QFile& file) {
-    struct stat status {};
-    if (::fstat(file.handle(), &status) != 0)
-        throw UsageProblem{QStringLiteral("cannot read the password file %1: %2")
-                               .arg(file.fileName(), QString::fromLocal8Bit(std::strerror(errno)))};
-    const mode_t exposed = status.st_mode & 066;
+void CheckPrivate(const QString& path, mode_t mode) {
+    const mode_t exposed = mode & 066;
     if (exposed == 0)
         return;
     const QString access = (exposed & 044) == 0   ? QStringLiteral("writable")
@@ -33,26 +64,21 @@ void CheckPrivate(const QFile& file) {
                          : (exposed & 060) == 0 ? QStringLiteral("others")
                                                 : QStringLiteral("its group and others");
     throw UsageProblem{QStringLiteral("the password file %1 is %2 by %3 (mode %4); chmod 600 it")
-                           .arg(file.fileName(), access, whom)
-                           .arg(status.st_mode & 07777, 4, 8, QChar(u'0'))};
+                           .arg(path, access, whom)
+                           .arg(mode & 07777, 4, 8, QChar(u'0'))};
 }
 
-// Its first line, from a file only its owner may read and write.
+// Its first line, from a file only its owner may read and write. An empty one would log in
+// without a password and get the server's puzzling refusal.
 QString PasswordIn(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        throw UsageProblem{
-            QStringLiteral("cannot read the password file %1: %2").arg(path, file.errorString())};
-    CheckPrivate(file);
-    return QTextStream(&file).readLine();
-}
-
-QString ContentOf(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        throw UsageProblem{
-            QStringLiteral("cannot read the targets file %1: %2").arg(path, file.errorString())};
-    return QString::fromUtf8(file.readAll());
+    const FileContent content = RegularFileContent(path, QStringLiteral("password file"));
+    CheckPrivate(path, content.mode);
+    const qsizetype end = content.bytes.indexOf('\n');
+    const QByteArray line = end < 0 ? content.bytes : content.bytes.first(end);
+    const QByteArray password = line.endsWith('\r') ? line.chopped(1) : line;
+    if (password.isEmpty())
+        throw UsageProblem{QStringLiteral("the password file %1 is empty").arg(path)};
+    return QString::fromUtf8(password);
 }
 
 // A line's own login, its password file placed beside the targets file when relative.
@@ -73,7 +99,8 @@ Login LoginOf(const core::TargetLine& line, const QString& path) {
 QList<Target> TargetsIn(const QString& path) {
     QList<core::TargetLine> lines;
     try {
-        lines = core::ParseTargets(ContentOf(path), path);
+        lines = core::ParseTargets(RegularFileContent(path, QStringLiteral("targets file")).bytes,
+                                   path);
     } catch (const core::TargetsFileError& error) {
         throw UsageProblem{QString::fromUtf8(error.what())};
     }

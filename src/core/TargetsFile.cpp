@@ -1,5 +1,6 @@
 #include "TargetsFile.h"
 
+#include <QStringDecoder>
 #include <QStringList>
 
 namespace core {
@@ -79,6 +80,29 @@ TargetLine TargetOf(const QStringList& words, int number) {
     return target;
 }
 
+TargetsFileError LineError(const QString& file, int number, const QString& problem) {
+    return TargetsFileError(
+        QStringLiteral("%1:%2: %3").arg(file, QString::number(number), problem));
+}
+
+// Notepad's "Unicode" is UTF-16 with a byte-order mark; read as UTF-8 it would be cut at its NULs.
+QByteArray WithoutByteOrderMark(const QByteArray& content, const QString& file) {
+    if (content.startsWith("\xFF\xFE") || content.startsWith("\xFE\xFF"))
+        throw LineError(file, 1, QStringLiteral("UTF-16 text; save the file as UTF-8"));
+    return content.startsWith("\xEF\xBB\xBF") ? content.sliced(3) : content;
+}
+
+QString TextOf(const QByteArray& line, const QString& file, int number) {
+    if (line.contains('\0'))
+        throw LineError(file, number,
+                        QStringLiteral("a NUL byte; save the file as UTF-8 (not UTF-16)"));
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder(line);
+    if (decoder.hasError())
+        throw LineError(file, number, QStringLiteral("not UTF-8 text; save the file as UTF-8"));
+    return text;
+}
+
 } // namespace
 
 TargetsFileError::TargetsFileError(const QString& text) : std::runtime_error(text.toStdString()) {}
@@ -90,17 +114,19 @@ std::optional<TargetLine> ParseTargetLine(const QString& line, const QString& fi
     try {
         return TargetOf(WordsOf(trimmed), number);
     } catch (const LineProblem& problem) {
-        throw TargetsFileError(
-            QStringLiteral("%1:%2: %3").arg(file, QString::number(number), problem.text));
+        throw LineError(file, number, problem.text);
     }
 }
 
-QList<TargetLine> ParseTargets(const QString& text, const QString& file) {
+QList<TargetLine> ParseTargets(const QByteArray& content, const QString& file) {
     QList<TargetLine> targets;
-    const QStringList lines = text.split(u'\n');
-    for (qsizetype i = 0; i < lines.size(); ++i)
-        if (std::optional<TargetLine> target = ParseTargetLine(lines[i], file, int(i + 1)))
+    const QList<QByteArray> lines = WithoutByteOrderMark(content, file).split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const int number = int(i + 1);
+        if (std::optional<TargetLine> target =
+                ParseTargetLine(TextOf(lines[i], file, number), file, number))
             targets << *std::move(target);
+    }
     return targets;
 }
 

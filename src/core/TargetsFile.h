@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -29,7 +30,9 @@ public:
 // with #). Throws TargetsFileError naming the file and the line.
 std::optional<TargetLine> ParseTargetLine(const QString& line, const QString& file, int number);
 
-// Every target of the file's text, in order.
-QList<TargetLine> ParseTargets(const QString& text, const QString& file);
+// Every target of the file's bytes, in order. They are UTF-8, as Windows writes it too: a
+// byte-order mark and CR LF line ends are taken. UTF-16, a NUL byte or bytes that are not UTF-8
+// throw TargetsFileError naming the line.
+QList<TargetLine> ParseTargets(const QByteArray& content, const QString& file);
 
 } // namespace core

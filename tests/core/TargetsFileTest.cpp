@@ -6,7 +6,7 @@
 
 namespace {
 
-std::string ProblemOf(const QString& text) {
+std::string ProblemOf(const QByteArray& text) {
     try {
         core::ParseTargets(text, "targets.txt");
     } catch (const core::TargetsFileError& error) {
@@ -53,10 +53,37 @@ TEST(TargetsFileTest, AMalformedLineIsNamedByFileAndNumberWithoutItsValues) {
         {"\"\" user=x", "an empty target"},
     };
     for (const auto& [line, problem] : wrong) {
-        const std::string told = ProblemOf(QStringLiteral("ok:/a.fdb\n#\n%1\n").arg(line));
+        const std::string told = ProblemOf(QByteArray("ok:/a.fdb\n#\n") + line + "\n");
         EXPECT_EQ(told, std::string("targets.txt:3: ") + problem) << line;
         EXPECT_EQ(told.find("s3cret"), std::string::npos);
     }
+}
+
+// As Windows editors save it: the byte-order mark is no part of the first target.
+TEST(TargetsFileTest, AByteOrderMarkAndCrLfLineEndsAreTaken) {
+    const QList<core::TargetLine> targets =
+        core::ParseTargets("\xEF\xBB\xBF"
+                           "a:/a.fdb\r\n\r\nb:/b.fdb user=X\r\n",
+                           "t.txt");
+    ASSERT_EQ(targets.size(), 2);
+    EXPECT_EQ(targets[0].database, "a:/a.fdb");
+    EXPECT_EQ(targets[1].line, 3);
+    EXPECT_EQ(targets[1].user, "X");
+}
+
+TEST(TargetsFileTest, TextThatIsNotUtf8IsNamedByItsLine) {
+    const std::pair<QByteArray, const char*> wrong[] = {
+        {QByteArray("\xFE\xFF\0a", 4), "targets.txt:1: UTF-16 text; save the file as UTF-8"},
+        {QByteArray("a\0:\0/\0", 6),
+         "targets.txt:1: a NUL byte; save the file as UTF-8 (not UTF-16)"},
+        {QByteArray("ok:/a.fdb\nb:/b.fdb") + '\0' + " user=X\n",
+         "targets.txt:2: a NUL byte; save the "
+         "file as UTF-8 (not UTF-16)"},
+        {"ok:/a.fdb\n\xC3\n", "targets.txt:2: not UTF-8 text; save the file as UTF-8"},
+        {"ok:/a.fdb\n\xE9t\xE9.fdb\n", "targets.txt:2: not UTF-8 text; save the file as UTF-8"},
+    };
+    for (const auto& [text, problem] : wrong)
+        EXPECT_EQ(ProblemOf(text), problem) << text.toHex().toStdString();
 }
 
 } // namespace
