@@ -48,4 +48,15 @@ Report Command::Failed(const Target& target, const QString& text) const {
     return report;
 }
 
+Report Command::Duplicate(const Target& target, const Target& first) const {
+    Report report;
+    report.duplicate = true;
+    report.Say(QStringLiteral("%1: the same database as %2, worked on once")
+                   .arg(target.database, first.database));
+    report.json = outcomeFields(target);
+    report.json->insert("outcome", "duplicate");
+    report.json->insert("same_as", first.database);
+    return report;
+}
+
 } // namespace cli

@@ -28,6 +28,8 @@ struct Report {
 
     std::vector<Line> lines;
     bool failed = false;
+    bool duplicate =
+        false; // a database worked on under another of its names: neither done nor failed
     std::optional<core::Outcome::Result> result; // what replace and restore count
     std::optional<QJsonObject> json;             // with --json, the database's object
 };
@@ -45,6 +47,9 @@ struct Argument {
     QString name;
     bool optional = false;
 };
+
+// The argument that names a report identifier.
+inline const QString IdArgument = QStringLiteral("ID");
 
 // What --help and the checks of the command line know of a command before it runs.
 struct Definition {
@@ -79,6 +84,8 @@ public:
                        Supervisor::Work& work) const = 0;
     // When it could not be done on the database.
     virtual Report Failed(const Target& target, const QString& text) const;
+    // When the database is the one another target named, on which the work is done once.
+    Report Duplicate(const Target& target, const Target& first) const;
     // Each database's report in turn, from one thread, once its lines are printed.
     virtual void Tally(const Report& /*report*/) {}
     // After the last database, the summary for people.

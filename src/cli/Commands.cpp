@@ -29,6 +29,16 @@ QString Enumerated(const QStringList& items, const QString& last) {
            items.last();
 }
 
+// The server ignores trailing blanks when it compares: "INVOICE " would reach the INVOICE row,
+// and its backup would be named after the blanks.
+void CheckIdentifier(const Command& command, const QStringList& args) {
+    const QList<Argument>& arguments = command.definition().arguments;
+    for (qsizetype i = 0; i < args.size(); ++i)
+        if (arguments[i].name == IdArgument && args[i].trimmed() != args[i])
+            throw UsageProblem{
+                QStringLiteral("the identifier \"%1\" starts or ends with a blank").arg(args[i])};
+}
+
 void CheckArguments(const Command& command, const QStringList& args) {
     const QString& name = command.definition().name;
     if (args.size() < command.fewestArguments() ||
@@ -36,6 +46,7 @@ void CheckArguments(const Command& command, const QStringList& args) {
         throw UsageProblem{QStringLiteral("wrong number of arguments for %1").arg(name)};
     if (args.contains(QString()))
         throw UsageProblem{QStringLiteral("an empty argument for %1").arg(name)};
+    CheckIdentifier(command, args);
 }
 
 } // namespace

@@ -68,7 +68,7 @@ bool IsStandardOutput(const QString& path) {
 
 Export::Export()
     : Command({QStringLiteral("export"),
-               {{QStringLiteral("ID")}, {QStringLiteral("FILE")}},
+               {{IdArgument}, {QStringLiteral("FILE")}},
                {},
                QStringLiteral("the stored bytes of one layout, byte for byte (FILE - : standard "
                               "output)")}) {}

@@ -7,28 +7,6 @@
 #include <QJsonObject>
 
 namespace cli {
-namespace {
-
-// One identifier per line, its fields separated by tabs: an identifier holding either is escaped.
-QString Escaped(const QString& text) {
-    QString escaped;
-    for (const QChar c : text) {
-        if (c == u'\\')
-            escaped += QStringLiteral("\\\\");
-        else if (c == u'\n')
-            escaped += QStringLiteral("\\n");
-        else if (c == u'\r')
-            escaped += QStringLiteral("\\r");
-        else if (c == u'\t')
-            escaped += QStringLiteral("\\t");
-        else
-            escaped += c;
-    }
-    return escaped;
-}
-
-} // namespace
-
 List::List()
     : Command({QStringLiteral("list"),
                {},

@@ -21,4 +21,21 @@ QString Describe(const core::ContentDigest& digest) {
         .arg(QString::fromLatin1(digest.sha256));
 }
 
+QString Escaped(const QString& text) {
+    QString escaped;
+    for (const QChar c : text) {
+        if (c == u'\\')
+            escaped += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            escaped += QStringLiteral("\\n");
+        else if (c == u'\r')
+            escaped += QStringLiteral("\\r");
+        else if (c == u'\t')
+            escaped += QStringLiteral("\\t");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 } // namespace cli

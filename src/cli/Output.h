@@ -20,4 +20,8 @@ QString ErrorLine(const QString& target, const QString& text);
 // "12 bytes (SHA-256 ...)".
 QString Describe(const core::ContentDigest& digest);
 
+// An identifier within a line of its own or of tab-separated fields: a backslash, line break,
+// carriage return or tab in it is written \\, \n, \r or \t.
+QString Escaped(const QString& text);
+
 } // namespace cli

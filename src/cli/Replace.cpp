@@ -53,12 +53,19 @@ private:
     bool shown_ = false;
 };
 
+// An administrator wants to know why a backup could not be written (a full disk, a quota).
+QString WithReason(const core::Outcome& outcome) {
+    return outcome.systemReason.isEmpty()
+               ? outcome.text
+               : outcome.text + QStringLiteral(". ") + outcome.systemReason;
+}
+
 } // namespace
 
 Replace::Replace()
     : Replace(
           {QStringLiteral("replace"),
-           {{QStringLiteral("ID")}, {QStringLiteral("FILE")}},
+           {{IdArgument}, {QStringLiteral("FILE")}},
            {},
            QStringLiteral(
                "back up the stored layout to B_<ID>_<yymmddhhnnss>.FR3, store the "
@@ -165,7 +172,7 @@ Report Replace::Told(const Target& target, const QString& file, const core::Outc
     case Result::Failed:
     case Result::Error:
         told = QStringLiteral("failed");
-        error = work.failureText(outcome.text + kept);
+        error = work.failureText(WithReason(outcome) + kept);
         report = failedReport(target, error);
         break;
     }

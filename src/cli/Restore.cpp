@@ -44,7 +44,7 @@ void CheckBackupName(const QString& reportId, const QString& backup) {
 
 Restore::Restore()
     : Replace({QStringLiteral("restore"),
-               {{QStringLiteral("ID")}, {QStringLiteral("BACKUP"), true}},
+               {{IdArgument}, {QStringLiteral("BACKUP"), true}},
                {},
                QStringLiteral("replace from a backup file, by default the newest B_<ID>_*.FR3 in "
                               "the backup folder")}) {}

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <algorithm>
 #include <condition_variable>
+#include <map>
 #include <unistd.h>
 
 namespace cli {
@@ -32,6 +33,21 @@ int ConnectTimeout(const Invocation& invocation) {
                                         : invocation.connectTimeout;
 }
 
+// The client library tells a connect it gave up on as one the server rejected. Its clock and
+// this one may differ by a little.
+void ConnectWithin(streaming::StreamingStore& layouts, int seconds) {
+    constexpr std::chrono::milliseconds Leeway(250);
+    const auto began = std::chrono::steady_clock::now();
+    try {
+        layouts.Connect();
+    } catch (const std::exception&) {
+        if (std::chrono::steady_clock::now() - began < std::chrono::seconds(seconds) - Leeway)
+            throw;
+        throw std::runtime_error(
+            QStringLiteral("the server did not answer within %1 s").arg(seconds).toStdString());
+    }
+}
+
 // The databases asked for, each login's unset parts the run's, then the data module's own.
 QList<Target> TargetsOf(const Invocation& invocation, const Command& command) {
     QList<Target> targets = command.Targets();
@@ -45,6 +61,18 @@ QList<Target> TargetsOf(const Invocation& invocation, const Command& command) {
             login.password.value_or(invocation.login.password.value_or(design.password));
     }
     return targets;
+}
+
+// For each target, the first one named before it as written (blanks around it aside).
+std::vector<std::optional<qsizetype>> NamedBefore(const QList<Target>& targets) {
+    std::vector<std::optional<qsizetype>> before(targets.size());
+    std::map<QString, qsizetype> first;
+    for (qsizetype i = 0; i < targets.size(); ++i) {
+        const auto [place, fresh] = first.try_emplace(targets[i].database.trimmed(), i);
+        if (!fresh)
+            before[i] = place->second;
+    }
+    return before;
 }
 
 QStringList DatabasesOf(const QList<Target>& targets) {
@@ -68,7 +96,8 @@ class Rollout {
 public:
     Rollout(const Invocation& invocation, Command& command)
         : invocation_(invocation), command_(command), targets_(TargetsOf(invocation, command)),
-          reports_(targets_.size()), supervisor_(invocation.targetTimeout) {}
+          namedBefore_(NamedBefore(targets_)), reports_(targets_.size()),
+          supervisor_(invocation.targetTimeout) {}
 
     int run();
 
@@ -76,7 +105,9 @@ private:
     class Connecting;
 
     void work();
-    Report workOn(const Target& target);
+    Report workOn(qsizetype index);
+    // The target that took the database first under its server's name, if another one did.
+    std::optional<qsizetype> claim(qsizetype index, const QByteArray& identity);
     // Prints the reports that are in, in order, up to the first one still awaited.
     void printReady(std::unique_lock<std::mutex>& lock);
     void print(const Report& report);
@@ -89,6 +120,7 @@ private:
     const Invocation& invocation_;
     Command& command_;
     const QList<Target> targets_;
+    const std::vector<std::optional<qsizetype>> namedBefore_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -98,8 +130,10 @@ private:
     int connecting_ = 0;   // of these, the ones in their connect
     bool leaving_ = false; // the run ends without the connects in flight
     std::vector<std::optional<Report>> reports_;
+    std::map<QByteArray, qsizetype> claimed_; // by the server's name of the database
 
-    int failed_ = 0; // the run loop's own
+    int failed_ = 0;     // the run loop's own
+    int duplicates_ = 0; // so is this
     Supervisor supervisor_;
     std::vector<std::jthread> workers_; // last: they use the rest
 };
@@ -135,7 +169,20 @@ private:
     bool done_ = false;
 };
 
-Report Rollout::workOn(const Target& target) {
+std::optional<qsizetype> Rollout::claim(qsizetype index, const QByteArray& identity) {
+    if (identity.isEmpty())
+        return std::nullopt;
+    const std::lock_guard lock(mutex_);
+    const auto [place, fresh] = claimed_.try_emplace(identity, index);
+    return fresh ? std::nullopt : std::optional(place->second);
+}
+
+// A database named twice is worked on once: two transactions of one run on one row would wait
+// for each other, and the second would find the first one's bytes.
+Report Rollout::workOn(qsizetype index) {
+    const Target& target = targets_[index];
+    if (const std::optional<qsizetype> first = namedBefore_[index])
+        return command_.Duplicate(target, targets_[*first]);
     Supervisor::Work work(supervisor_);
     try {
         streaming::StreamingStore layouts(target.database,
@@ -144,8 +191,10 @@ Report Rollout::workOn(const Target& target) {
         const Supervisor::Stopper stopper(
             work, [&layouts](store::LayoutStore::Cancel how) { layouts.CancelCall(how); });
         Connecting connecting(*this);
-        layouts.Connect();
+        ConnectWithin(layouts, ConnectTimeout(invocation_));
         connecting.done();
+        if (const std::optional<qsizetype> first = claim(index, layouts.ServerIdentity()))
+            return command_.Duplicate(target, targets_[*first]);
         return command_.Run(target, layouts, work);
     } catch (const std::exception& error) {
         return command_.Failed(target, work.failureText(QString::fromUtf8(error.what())));
@@ -158,7 +207,7 @@ void Rollout::work() {
         const qsizetype index = started_++;
         ++inFlight_;
         lock.unlock();
-        Report report = workOn(targets_[index]);
+        Report report = workOn(index);
         lock.lock();
         reports_[index] = std::move(report);
         --inFlight_;
@@ -173,7 +222,10 @@ void Rollout::print(const Report& report) {
     if (invocation_.json && report.json)
         PrintJson(*report.json);
     failed_ += report.failed ? 1 : 0;
-    command_.Tally(report);
+    if (report.duplicate)
+        ++duplicates_;
+    else
+        command_.Tally(report);
 }
 
 void Rollout::printReady(std::unique_lock<std::mutex>& lock) {
@@ -213,12 +265,14 @@ int Rollout::run() {
 int Rollout::finish(qsizetype started, std::optional<int> signal) {
     const int exitCode = signal ? Interrupted : command_.ExitCode(failed_);
     const QStringList notStarted = DatabasesOf(targets_.mid(started));
+    const int databases = static_cast<int>(started) - duplicates_;
     if (!invocation_.json) {
-        command_.Finish(static_cast<int>(started), failed_);
+        command_.Finish(databases, failed_);
     } else {
         QJsonObject summary = RunFields(invocation_, command_.definition().name);
         summary.insert("event", "summary");
-        summary.insert("databases", started);
+        summary.insert("databases", databases);
+        summary.insert("duplicates", duplicates_);
         summary.insert("failed", failed_);
         command_.Count(summary);
         summary.insert("not_started", QJsonArray::fromStringList(notStarted));

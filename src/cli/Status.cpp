@@ -34,7 +34,7 @@ QString Described(const store::Fingerprint& fingerprint) {
 
 Status::Status()
     : Command({QStringLiteral("status"),
-               {{QStringLiteral("ID")}, {QStringLiteral("FILE"), true}},
+               {{IdArgument}, {QStringLiteral("FILE"), true}},
                {},
                QStringLiteral("whether each database holds FILE's bytes, another version or no "
                               "row; without FILE the size and server hash of each")}) {}
@@ -69,11 +69,12 @@ QJsonObject Status::statusFields(const Target& target, const QString& state) con
 Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor::Work&) const {
     const QString& reportId = invocation().args[0];
     const core::LayoutStatus status = core::StatusOf(layouts, reportId, file_);
+    const QString shown = Escaped(reportId);
     const QString state = StateName(status.state);
     Report report;
     report.json = statusFields(target, state);
     if (status.state == State::NoRow) {
-        report.Say(QStringLiteral("%1: no row %2").arg(target.database, reportId));
+        report.Say(QStringLiteral("%1: no row %2").arg(target.database, shown));
         return report;
     }
     report.json->insert("size", status.stored.size);
@@ -81,7 +82,7 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
     const QString told = status.state == State::Same
                              ? QStringLiteral("%1 bytes").arg(status.stored.size)
                              : Described(status.stored);
-    report.Say(QStringLiteral("%1: %2 %3: %4").arg(target.database, state, reportId, told));
+    report.Say(QStringLiteral("%1: %2 %3: %4").arg(target.database, state, shown, told));
     return report;
 }
 
@@ -90,7 +91,8 @@ Report Status::Failed(const Target& target, const QString& text) const {
     const QJsonObject failed = *report.json;
     report.json = statusFields(target, Unreachable);
     report.json->insert("error", failed["error"]);
-    report.Say(QStringLiteral("%1: unreachable %2").arg(target.database, invocation().args[0]));
+    report.Say(
+        QStringLiteral("%1: unreachable %2").arg(target.database, Escaped(invocation().args[0])));
     return report;
 }
 

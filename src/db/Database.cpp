@@ -90,9 +90,10 @@ void Database::Open() {
 
 // Only informative: statements are always prepared with the client dialect 1.
 void Database::readDatabaseInfo() {
-    const char items[] = {isc_info_db_sql_dialect, isc_info_ods_version, isc_info_attachment_id,
-                          isc_info_end};
-    char answer[64] = {};
+    const char items[] = {isc_info_db_sql_dialect, isc_info_ods_version,   isc_info_attachment_id,
+                          isc_info_db_id,          isc_info_creation_date, isc_info_end};
+    // The identity's two names take up to 255 bytes each.
+    char answer[640] = {};
     ISC_STATUS_ARRAY status;
     if (client_.database_info(status, &handle_, sizeof items, items, sizeof answer, answer))
         RaiseStatus(status);
@@ -104,6 +105,10 @@ void Database::readDatabaseInfo() {
     dbDialect_ = static_cast<int>(number(isc_info_db_sql_dialect, 1)); // older servers omit it
     odsMajor_ = static_cast<int>(number(isc_info_ods_version, 0));
     attachmentId_ = number(isc_info_attachment_id, 0);
+    serverIdentity_.clear();
+    for (const char item : {isc_info_db_id, isc_info_creation_date})
+        if (const auto value = FindInfoItem(info, item))
+            serverIdentity_ += value->toByteArray();
 }
 
 void Database::Close() {
@@ -145,6 +150,10 @@ int Database::DBSQLDialect() const {
 
 int Database::OdsMajorVersion() const {
     return odsMajor_;
+}
+
+const QByteArray& Database::ServerIdentity() const {
+    return serverIdentity_;
 }
 
 qint64 Database::AttachmentId() const {

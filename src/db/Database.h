@@ -41,6 +41,10 @@ public:
 
     // The server's number for this attachment, as its monitoring tables show it.
     qint64 AttachmentId() const;
+    // The server's own name for the database, the same through any connect string that reaches
+    // it: the server's host name, the file as the server expanded it, and the database's creation
+    // time. Empty when the server tells none of it.
+    const QByteArray& ServerIdentity() const;
 
     // The version-1 parameter block the lines give; only user_name, password, sql_dialect,
     // connect_timeout (seconds) and wire_compression (true or false).
@@ -83,6 +87,7 @@ private:
     int dbDialect_ = 0;
     int odsMajor_ = 0;
     qint64 attachmentId_ = 0;
+    QByteArray serverIdentity_;
     std::atomic<bool> aborted_ =
         false; // dropped by CancelOperation: every failure is a lost connection
     bool forceClosing_ = false;

@@ -35,6 +35,8 @@ public:
 
     // Connects and begins the transaction now rather than at first use.
     void Connect();
+    // Once connected: what tells this database from any other (db::Database::ServerIdentity).
+    const QByteArray& ServerIdentity() const { return database_.ServerIdentity(); }
 
     void ForEachLayout(const std::function<void(const store::ListedLayout&)>& visit) override;
     void StreamLayout(const QString& reportId, const store::Sink& sink) override;
