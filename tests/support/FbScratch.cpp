@@ -9,12 +9,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/in.h>
 #include <random>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -332,11 +334,31 @@ void ServerInstance::kill() {
 }
 
 StoppedServer::StoppedServer(const ServerInstance& server) : pid_(server.pid()) {
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0)
+        throw std::runtime_error(std::string("fbtest: pipe: ") + std::strerror(errno));
+    watchdog_ = ::fork();
+    if (watchdog_ == 0) {
+        ::close(pipeEnds[1]);
+        char told = 0;
+        const bool orderly = ::read(pipeEnds[0], &told, 1) == 1;
+        ::kill(pid_, SIGCONT);
+        if (!orderly)
+            ::kill(pid_, SIGTERM);
+        ::_exit(0);
+    }
+    ::close(pipeEnds[0]);
+    toWatchdog_ = pipeEnds[1];
     ::kill(pid_, SIGSTOP);
 }
 
 StoppedServer::~StoppedServer() {
     ::kill(pid_, SIGCONT);
+    if (watchdog_ > 0) {
+        [[maybe_unused]] const ssize_t told = ::write(toWatchdog_, "c", 1);
+        ::waitpid(watchdog_, nullptr, 0);
+    }
+    ::close(toWatchdog_);
 }
 
 } // namespace fbtest

@@ -132,7 +132,8 @@ private:
 };
 
 // The server stopped by SIGSTOP while this lives, as a hung server or host is: connections stay
-// open and nothing answers. SIGCONT at destruction.
+// open and nothing answers. SIGCONT at destruction. Should the test process die first (a crash),
+// a watchdog process of its own goes on with the server and ends it, so none stays stopped.
 class StoppedServer {
 public:
     explicit StoppedServer(const ServerInstance& server);
@@ -142,6 +143,8 @@ public:
 
 private:
     pid_t pid_;
+    int toWatchdog_ = -1; // closed without a word only when this process dies
+    pid_t watchdog_ = -1;
 };
 
 } // namespace fbtest
