@@ -88,7 +88,7 @@ void Database::Open() {
         AfterConnect(*this);
 }
 
-// Only informative: statements are always prepared with the client dialect 1.
+// The dialect is only informative: statements are always prepared with the client dialect 1.
 void Database::readDatabaseInfo() {
     const char items[] = {isc_info_db_sql_dialect, isc_info_ods_version,   isc_info_attachment_id,
                           isc_info_db_id,          isc_info_creation_date, isc_info_end};
@@ -105,10 +105,12 @@ void Database::readDatabaseInfo() {
     dbDialect_ = static_cast<int>(number(isc_info_db_sql_dialect, 1)); // older servers omit it
     odsMajor_ = static_cast<int>(number(isc_info_ods_version, 0));
     attachmentId_ = number(isc_info_attachment_id, 0);
-    serverIdentity_.clear();
-    for (const char item : {isc_info_db_id, isc_info_creation_date})
-        if (const auto value = FindInfoItem(info, item))
-            serverIdentity_ += value->toByteArray();
+    // Without the file's name, a creation time alone could match another server's database.
+    const auto names = FindInfoItem(info, isc_info_db_id);
+    const auto created = FindInfoItem(info, isc_info_creation_date);
+    serverIdentity_ = names
+                          ? names->toByteArray() + created.value_or(QByteArrayView()).toByteArray()
+                          : QByteArray();
 }
 
 void Database::Close() {

@@ -43,7 +43,7 @@ public:
     qint64 AttachmentId() const;
     // The server's own name for the database, the same through any connect string that reaches
     // it: the server's host name, the file as the server expanded it, and the database's creation
-    // time. Empty when the server tells none of it.
+    // time. Empty when the server does not tell the file's name.
     const QByteArray& ServerIdentity() const;
 
     // The version-1 parameter block the lines give; only user_name, password, sql_dialect,

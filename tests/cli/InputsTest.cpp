@@ -37,20 +37,14 @@ TEST_F(InputsTest, TargetsFilesAsWindowsWritesThem) {
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_TRUE(run.out.startsWith(scratch.target().toUtf8() + ": stored INVOICE: "));
 
+    // Notepad's "Unicode"; the other refusals are the parser's own tests.
     QByteArray utf16("\xFF\xFE");
     for (const char c : line)
         utf16 += QByteArray(1, c) + '\0';
-    const std::pair<QByteArray, QString> refused[] = {
-        {utf16, "utf16.txt:1: UTF-16 text; save the file as UTF-8"},
-        {"# fine\n" + line + QByteArray("\0 user=X\n", 9), "nul.txt:2: a NUL byte"},
-        {"#\n#\n" + line + " user=\xC0\xAF\n", "latin.txt:3: not UTF-8 text"},
-    };
-    for (const auto& [content, told] : refused) {
-        const QString name = told.section(':', 0, 0);
-        run = Reports({"status", "INVOICE", "--targets", File(name, content)});
-        EXPECT_EQ(run.exitCode, 2) << name.toStdString();
-        EXPECT_TRUE(run.errors.contains(told)) << run.errors.toStdString();
-    }
+    run = Reports({"status", "INVOICE", "--targets", File("utf16.txt", utf16)});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.errors.contains("utf16.txt:1: UTF-16 text; save the file as UTF-8"))
+        << run.errors.toStdString();
 }
 
 // A FIFO would be waited on for ever; an empty password would log in without one.
