@@ -15,7 +15,7 @@ QString ErrorLine(const QString& target, const QString& text) {
     return QStringLiteral("korvex-reports: %1: %2").arg(target, PlainLines(text));
 }
 
-QString Describe(const core::ContentDigest& digest) {
+QString Describe(const store::ContentDigest& digest) {
     return QStringLiteral("%1 bytes (SHA-256 %2)")
         .arg(digest.size)
         .arg(QString::fromLatin1(digest.sha256));

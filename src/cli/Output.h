@@ -18,6 +18,6 @@ QString PlainLines(const QString& text);
 QString ErrorLine(const QString& target, const QString& text);
 
 // "12 bytes (SHA-256 ...)".
-QString Describe(const core::ContentDigest& digest);
+QString Describe(const store::ContentDigest& digest);
 
 } // namespace cli
