@@ -584,7 +584,7 @@ TEST_F(KorvexReportsTest, ACommitLostWithTheServerIsInDoubtAndExitsWithThree) {
     db::Client client;
     db::Database holder(client);
     holder.DatabaseName = dying.target();
-    holder.Params = QStringList{"user_name=SYSDBA", "password=tallowfen"};
+    holder.Options = {.user = "SYSDBA", .password = "tallowfen"};
     holder.Open();
     db::Transaction holding(holder);
     holding.StartTransaction();
