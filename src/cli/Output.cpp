@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include "store/LayoutStore.h"
+
 namespace cli {
 
 void Print(std::FILE* stream, const QString& line) {
@@ -19,6 +21,11 @@ QString Describe(const store::ContentDigest& digest) {
     return QStringLiteral("%1 bytes (SHA-256 %2)")
         .arg(digest.size)
         .arg(QString::fromLatin1(digest.sha256));
+}
+
+void InsertEngine(QJsonObject& fields, const store::LayoutStore& layouts) {
+    if (const std::optional<QString> engine = layouts.EngineVersion())
+        fields.insert("engine", *engine);
 }
 
 } // namespace cli

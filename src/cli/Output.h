@@ -2,6 +2,7 @@
 
 #include "core/Replacement.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <cstdio>
 
@@ -19,5 +20,8 @@ QString ErrorLine(const QString& target, const QString& text);
 
 // "12 bytes (SHA-256 ...)".
 QString Describe(const store::ContentDigest& digest);
+
+// Names the database engine the store reached as "engine", where it reached one.
+void InsertEngine(QJsonObject& fields, const store::LayoutStore& layouts);
 
 } // namespace cli
