@@ -5,7 +5,6 @@
 #include "InfoAnswer.h"
 #include "Transaction.h"
 
-#include <QRegularExpression>
 #include <algorithm>
 
 namespace db {
@@ -18,20 +17,6 @@ constexpr ISC_STATUS LostConnectionCodes[] = {isc_lost_db_connection, isc_net_re
 bool lostConnection(const ServerError& error) {
     return std::any_of(std::begin(LostConnectionCodes), std::end(LostConnectionCodes),
                        [&](long code) { return error.hasCode(code); });
-}
-
-// The engine's version from the first of the server's version texts ("LI-V4.0.5.3140 Firebird
-// 4.0", its engine's), as the server's ENGINE_VERSION context variable gives it; the text itself
-// where it has another form.
-QString EngineVersionOf(QByteArrayView versions) {
-    if (versions.size() < 2 || versions[0] == 0)
-        return {};
-    const qsizetype length =
-        std::min<qsizetype>(static_cast<unsigned char>(versions[1]), versions.size() - 2);
-    const QString text = QString::fromLatin1(versions.sliced(2, length));
-    static const QRegularExpression Engine(QStringLiteral("^[A-Z]{2}-[A-Z](\\d+\\.\\d+\\.\\d+)"));
-    const QRegularExpressionMatch match = Engine.match(text);
-    return match.hasMatch() ? match.captured(1) : text;
 }
 
 template <typename Item> void forget(std::vector<Item*>& items, Item& item) {
@@ -88,8 +73,9 @@ void Database::readDatabaseInfo() {
     dbDialect_ = static_cast<int>(number(isc_info_db_sql_dialect, 1)); // older servers omit it
     odsMajor_ = static_cast<int>(number(isc_info_ods_version, 0));
     attachmentId_ = number(isc_info_attachment_id, 0);
-    engineVersion_ =
+    const QString engine =
         EngineVersionOf(FindInfoItem(info, isc_info_firebird_version).value_or(QByteArrayView()));
+    engineVersion_ = engine.isEmpty() ? std::nullopt : std::optional<QString>(engine);
 }
 
 void Database::Close() {
