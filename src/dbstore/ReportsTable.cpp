@@ -44,6 +44,16 @@ long RowsWithKey(db::Database& database, db::Transaction& transaction, const QSt
     return row && !(*row)[0].null ? (*row)[0].data.trimmed().toLong() : 0;
 }
 
+// Cast to text inside the statement: dialect 1 hands a 64-bit integer out as a double, rounded.
+QString FingerprintColumns() {
+    return QStringLiteral("cast(octet_length(%1) as varchar(21)), cast(hash(%1) as varchar(21))")
+        .arg(Content);
+}
+
+std::vector<db::ColumnInfo> FingerprintTypes() {
+    return {TextColumn(21), TextColumn(21)};
+}
+
 QString SelectAll() {
     return QStringLiteral("select %1, %2 from %3").arg(Key, Content, Table);
 }

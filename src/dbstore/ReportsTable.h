@@ -34,6 +34,11 @@ std::optional<std::vector<db::Value>> SelectRow(db::Database& database,
 // How many rows have the identifier, as an update sees them.
 long RowsWithKey(db::Database& database, db::Transaction& transaction, const QString& reportId);
 
+// The content's length and server HASH(), as two columns of text to read with
+// FingerprintTypes.
+QString FingerprintColumns();
+std::vector<db::ColumnInfo> FingerprintTypes();
+
 // Every row's identifier and content BLOB id, for a prepared statement to fetch.
 QString SelectAll();
 

@@ -50,13 +50,6 @@ qint64 IntegerOf(const db::Value& text) {
     return text.null ? 0 : text.data.trimmed().toLongLong();
 }
 
-// Cast to text inside the statement: dialect 1 hands a 64-bit integer out as a double, rounded.
-const QString FingerprintColumns = QStringLiteral("cast(octet_length(DESCR) as varchar(21)), "
-                                                  "cast(hash(DESCR) as varchar(21))");
-
-const std::vector<db::ColumnInfo> FingerprintTypes{reports::TextColumn(21),
-                                                   reports::TextColumn(21)};
-
 store::Fingerprint FingerprintOfRow(const std::vector<db::Value>& row) {
     return {IntegerOf(row[0]), IntegerOf(row[1])};
 }
@@ -258,7 +251,7 @@ void StreamingStore::Post() {
         try {
             row = reports::UpdateContent(
                 database_, transaction(), reportId_, content,
-                QStringLiteral("'1', ") + FingerprintColumns,
+                QStringLiteral("'1', ") + reports::FingerprintColumns(),
                 {reports::TextColumn(1), reports::TextColumn(21), reports::TextColumn(21)});
         } catch (const db::ServerError& error) {
             if (!error.hasCode(isc_sing_select_err))
@@ -281,7 +274,8 @@ std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
     if (posted_)
         return std::exchange(posted_, std::nullopt);
     return run([&] {
-        const auto row = rowOf(reportId_, FingerprintColumns, FingerprintTypes);
+        const auto row =
+            rowOf(reportId_, reports::FingerprintColumns(), reports::FingerprintTypes());
         if (!row)
             throw dbstore::ReportNotFound(reportId_);
         return std::optional<store::Fingerprint>(FingerprintOfRow(*row));
@@ -291,7 +285,8 @@ std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
 // One exchange: the layout itself never crosses the link.
 std::optional<store::Fingerprint> StreamingStore::FingerprintOf(const QString& reportId) {
     return run([&]() -> std::optional<store::Fingerprint> {
-        const auto row = rowOf(reportId, FingerprintColumns, FingerprintTypes);
+        const auto row =
+            rowOf(reportId, reports::FingerprintColumns(), reports::FingerprintTypes());
         if (!row)
             return std::nullopt;
         return FingerprintOfRow(*row);
