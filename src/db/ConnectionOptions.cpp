@@ -38,7 +38,7 @@ bool checkedChoice(const QString& value, const QString& name) {
 // values picked.
 void takeLine(ConnectionOptions& options, const QString& line) {
     const qsizetype equals = line.indexOf(u'=');
-    const QString written = line.left(equals < 0 ? line.size() : equals).trimmed();
+    const QString written = line.left(equals).trimmed(); // the whole line when there is none
     if (equals < 0)
         throw invalidParameter(written);
     const QString value = line.mid(equals + 1);
