@@ -15,8 +15,8 @@ namespace {
 using Sink = std::function<void(const char* data, qint64 count)>;
 
 // The export itself, the one call into the core.
-core::ContentDigest ExportTo(store::LayoutStore& layouts, const QString& reportId,
-                             const Sink& sink) {
+store::ContentDigest ExportTo(store::LayoutStore& layouts, const QString& reportId,
+                              const Sink& sink) {
     return core::ExportLayout(layouts, reportId, sink);
 }
 
@@ -30,24 +30,24 @@ void ExportToStandardOutput(store::LayoutStore& layouts, const QString& reportId
 }
 
 // A device or a pipe cannot be renamed over.
-core::ContentDigest ExportInPlace(store::LayoutStore& layouts, const QString& reportId,
-                                  const QString& path) {
+store::ContentDigest ExportInPlace(store::LayoutStore& layouts, const QString& reportId,
+                                   const QString& path) {
     platform::SpecialFileOutput file(path);
-    const core::ContentDigest digest = ExportTo(
+    const store::ContentDigest digest = ExportTo(
         layouts, reportId, [&](const char* data, qint64 count) { file.write(data, count); });
     file.close();
     return digest;
 }
 
 // Written beside the file and renamed over it once whole.
-core::ContentDigest ExportBeside(store::LayoutStore& layouts, const QString& reportId,
-                                 const QString& path) {
+store::ContentDigest ExportBeside(store::LayoutStore& layouts, const QString& reportId,
+                                  const QString& path) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2")
                                      .arg(QFileInfo(path).absoluteFilePath(), file.errorString())
                                      .toStdString());
-    const core::ContentDigest digest =
+    const store::ContentDigest digest =
         ExportTo(layouts, reportId, [&](const char* data, qint64 count) {
             if (file.write(data, count) != count)
                 throw std::runtime_error("Stream write error");
@@ -88,9 +88,9 @@ Report Export::Run(const Target& target, store::LayoutStore& layouts, Supervisor
         ExportToStandardOutput(layouts, reportId);
         return report;
     }
-    const core::ContentDigest digest = platform::IsExistingSpecialFile(path)
-                                           ? ExportInPlace(layouts, reportId, path)
-                                           : ExportBeside(layouts, reportId, path);
+    const store::ContentDigest digest = platform::IsExistingSpecialFile(path)
+                                            ? ExportInPlace(layouts, reportId, path)
+                                            : ExportBeside(layouts, reportId, path);
     // A line after the bytes would become part of them.
     if (!IsStandardOutput(path))
         report.Say(QStringLiteral("exported %1: %2 to %3").arg(reportId, Describe(digest), path));

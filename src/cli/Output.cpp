@@ -1,5 +1,7 @@
 #include "Output.h"
 
+#include "store/LayoutStore.h"
+
 namespace cli {
 
 void Print(std::FILE* stream, const QString& line) {
@@ -15,7 +17,7 @@ QString ErrorLine(const QString& target, const QString& text) {
     return QStringLiteral("korvex-reports: %1: %2").arg(target, PlainLines(text));
 }
 
-QString Describe(const core::ContentDigest& digest) {
+QString Describe(const store::ContentDigest& digest) {
     return QStringLiteral("%1 bytes (SHA-256 %2)")
         .arg(digest.size)
         .arg(QString::fromLatin1(digest.sha256));
@@ -36,6 +38,11 @@ QString Escaped(const QString& text) {
             escaped += c;
     }
     return escaped;
+}
+
+void InsertEngine(QJsonObject& fields, const store::LayoutStore& layouts) {
+    if (const std::optional<QString> engine = layouts.EngineVersion())
+        fields.insert("engine", *engine);
 }
 
 } // namespace cli

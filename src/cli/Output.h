@@ -2,6 +2,7 @@
 
 #include "core/Replacement.h"
 
+#include <QJsonObject>
 #include <QString>
 #include <cstdio>
 
@@ -18,7 +19,10 @@ QString PlainLines(const QString& text);
 QString ErrorLine(const QString& target, const QString& text);
 
 // "12 bytes (SHA-256 ...)".
-QString Describe(const core::ContentDigest& digest);
+QString Describe(const store::ContentDigest& digest);
+
+// Names the database engine the store reached as "engine", where it reached one.
+void InsertEngine(QJsonObject& fields, const store::LayoutStore& layouts);
 
 // An identifier within a line of its own or of tab-separated fields: a backslash, line break,
 // carriage return or tab in it is written \\, \n, \r or \t.

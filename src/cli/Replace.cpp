@@ -95,7 +95,7 @@ Report Replace::Run(const Target& target, store::LayoutStore& layouts,
 }
 
 Report Replace::Replacing(const Target& target, const QString& file,
-                          const std::optional<core::ContentDigest>& expected,
+                          const std::optional<store::ContentDigest>& expected,
                           store::LayoutStore& layouts, Supervisor::Work& work) const {
     core::Replacer replacer(layouts);
     const Supervisor::Stopper stopper(work, [&](store::LayoutStore::Cancel how) {
@@ -111,8 +111,14 @@ Report Replace::Replacing(const Target& target, const QString& file,
     const auto prepare = [&](const core::Outcome& prepared) {
         journal_->Append(lineFields(target, file, prepared, QStringLiteral("prepare")));
     };
-    const core::ReplaceOptions options{backupDirectory_, dryRun_,  true,   true, true,
-                                       fullVerify_,      expected, prepare};
+    const core::ReplaceOptions options{.backupDirectory = backupDirectory_,
+                                       .dryRun = dryRun_,
+                                       .verifyStored = true,
+                                       .skipIdenticalContent = true,
+                                       .digests = true,
+                                       .fullVerify = fullVerify_,
+                                       .expectedStored = expected,
+                                       .beforeCommit = prepare};
     Report report = Told(target, file, replacer.Replace(reportId(), file, options), work);
     journalled(target, report);
     return report;

@@ -36,7 +36,7 @@ protected:
     // The file stored on the database, journalled, only where the stored bytes are the expected
     // ones when some are.
     Report Replacing(const Target& target, const QString& file,
-                     const std::optional<core::ContentDigest>& expected,
+                     const std::optional<store::ContentDigest>& expected,
                      store::LayoutStore& layouts, Supervisor::Work& work) const;
 
 private:

@@ -4,8 +4,8 @@
 #include "Json.h"
 #include "Output.h"
 #include "Supervisor.h"
-#include "datamodule/Data.h"
 #include "platform/ConnectionTarget.h"
+#include "platform/Resources.h"
 #include "streaming/StreamingStore.h"
 
 #include <QJsonArray>
@@ -53,7 +53,7 @@ QList<Target> TargetsOf(const Invocation& invocation, const Command& command) {
     QList<Target> targets = command.Targets();
     if (targets.isEmpty())
         targets = {{platform::DefaultConnectionTarget(), {}}};
-    const DesignLogin design = LoadDesignLogin();
+    const platform::DesignLogin design = platform::LoadDesignLogin();
     for (Target& target : targets) {
         Login& login = target.login;
         login.user = login.user.value_or(invocation.login.user.value_or(design.user));
@@ -186,8 +186,10 @@ Report Rollout::workOn(qsizetype index) {
     Supervisor::Work work(supervisor_);
     try {
         streaming::StreamingStore layouts(target.database,
-                                          {target.login.user, target.login.password},
-                                          ConnectTimeout(invocation_), invocation_.compress);
+                                          {.user = target.login.user,
+                                           .password = target.login.password,
+                                           .connectTimeoutSeconds = ConnectTimeout(invocation_),
+                                           .wireCompression = invocation_.compress});
         const Supervisor::Stopper stopper(
             work, [&layouts](store::LayoutStore::Cancel how) { layouts.CancelCall(how); });
         Connecting connecting(*this);

@@ -73,6 +73,7 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
     const QString state = StateName(status.state);
     Report report;
     report.json = statusFields(target, state);
+    InsertEngine(*report.json, layouts);
     if (status.state == State::NoRow) {
         report.Say(QStringLiteral("%1: no row %2").arg(target.database, shown));
         return report;

@@ -12,9 +12,9 @@ struct StoredByRun {
     QString target;
     QString dbUser;
     QString reportId;
-    QString backup;             // the bytes it replaced
-    core::ContentDigest stored; // the bytes it stored
-    bool settled = false;       // an outcome line says replaced; else the stored bytes decide
+    QString backup;              // the bytes it replaced
+    store::ContentDigest stored; // the bytes it stored
+    bool settled = false;        // an outcome line says replaced; else the stored bytes decide
 };
 
 // The databases a journalled run replaced a layout on, in its order: each outcome "replaced", and

@@ -3,7 +3,7 @@
 
 #include "Commands.h"
 #include "SharedOptions.h"
-#include "core/CommandLine.h"
+#include "platform/CommandLine.h"
 #include "platform/Files.h"
 #include "platform/Termination.h"
 
@@ -39,7 +39,8 @@ int main(int argc, char* argv[]) {
         QStringList{Summary, commands.Help(), Trailer}.join(QStringLiteral("\n\n")));
     shared.AddTo(parser);
     commands.AddTo(parser);
-    if (const std::optional<int> exitCode = core::ParseCommandLine(parser, application.arguments()))
+    if (const std::optional<int> exitCode =
+            platform::ParseCommandLine(parser, application.arguments()))
         return *exitCode;
     try {
         cli::Invocation invocation = shared.InvocationFrom(parser);
@@ -51,6 +52,6 @@ int main(int argc, char* argv[]) {
         qunsetenv("ISC_PASSWORD");
         return cli::Run(invocation, *command);
     } catch (const cli::UsageProblem& problem) {
-        return core::UsageError(problem.text);
+        return platform::UsageError(problem.text);
     }
 }

@@ -51,14 +51,14 @@ public:
         progress_(done_, total_);
         return got;
     }
-    ContentDigest digest() const { return digest_.result(); }
+    store::ContentDigest digest() const { return digest_.result(); }
     qint64 serverHash() const { return serverHash_.result(); }
 
 private:
     Bytes& source_;
     const qint64 total_;
     std::function<void(qint64, qint64)> progress_;
-    DigestSink digest_;
+    store::DigestSink digest_;
     const bool serverHashing_;
     store::ServerHash serverHash_;
     qint64 done_ = 0;
@@ -81,16 +81,17 @@ const QString ConflictAdvice =
                    "through.");
 
 // The digest with its SHA-256, summed up from the source now when that was not done on the way.
-ContentDigest Hashed(const ContentDigest& digest, platform::InputFile& source) {
+store::ContentDigest Hashed(const store::ContentDigest& digest, platform::InputFile& source) {
     if (!digest.sha256.isEmpty())
         return digest;
     source.rewind();
-    DigestSink hashed;
+    store::DigestSink hashed;
     platform::CopyAll(source, hashed);
     return hashed.result();
 }
 
-bool Holds(const ContentDigest& stored, const ContentDigest& known, platform::InputFile& source) {
+bool Holds(const store::ContentDigest& stored, const store::ContentDigest& known,
+           platform::InputFile& source) {
     return stored.size == known.size && stored == Hashed(known, source);
 }
 
@@ -175,7 +176,7 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     platform::InputFile file(templatePath);
     report(Phase::ReadingStored);
     store_.Locate(reportId);
-    const std::optional<ContentDigest> identical =
+    const std::optional<store::ContentDigest> identical =
         options.skipIdenticalContent ? std::optional(Hashed({}, file)) : std::nullopt;
     if (const std::optional<Outcome::Result> ended =
             backUp(outcome, reportId, options, identical ? &*identical : nullptr)) {
@@ -193,7 +194,7 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
         {options.digests || options.verifyStored, options.verifyStored && !options.fullVerify},
         [this](qint64 done, qint64 total) { report(Phase::ReadingTemplate, done, total); });
     if (options.dryRun) {
-        DigestSink ignored;
+        store::DigestSink ignored;
         platform::CopyAll(chosen, ignored);
         outcome.replacement = chosen.digest();
         store_.RollBack();
@@ -210,7 +211,7 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
 // no backup and end with Unchanged; bytes other than the expected ones end with Changed.
 std::optional<Outcome::Result> Replacer::backUp(Outcome& outcome, const QString& reportId,
                                                 const ReplaceOptions& options,
-                                                const ContentDigest* unlessEqual) {
+                                                const store::ContentDigest* unlessEqual) {
     const std::unique_ptr<store::Source> stored = store_.ReadStored();
     const bool comparing = unlessEqual && unlessEqual->size == stored->size();
     report(Phase::WritingBackup, 0, stored->size());
@@ -263,7 +264,7 @@ void Replacer::postAndCommit(Outcome& outcome, const QString& reportId, platform
 bool Replacer::settleLostCommit(Outcome& outcome, const QString& reportId,
                                 platform::InputFile& file, const QString& cause) {
     try {
-        const ContentDigest now = store_.StoredAfterLostCommit(reportId);
+        const store::ContentDigest now = store_.StoredAfterLostCommit(reportId);
         if (Holds(now, outcome.replacement, file)) {
             outcome.result = Outcome::Result::Replaced;
             return true;
@@ -283,7 +284,7 @@ bool Replacer::settleLostCommit(Outcome& outcome, const QString& reportId,
 
 // The length and hash the store tells in one round trip stand for the bytes, unless a full read
 // is asked for or the store cannot tell them.
-void Replacer::verifyStored(const ContentDigest& expected, qint64 serverHash, bool full) {
+void Replacer::verifyStored(const store::ContentDigest& expected, qint64 serverHash, bool full) {
     report(Phase::WaitingForDatabase);
     if (!full)
         if (const std::optional<store::Fingerprint> stored = store_.StoredFingerprint()) {
@@ -296,7 +297,7 @@ void Replacer::verifyStored(const ContentDigest& expected, qint64 serverHash, bo
                         .toStdString());
             return;
         }
-    DigestSink stored;
+    store::DigestSink stored;
     store_.ReadBack([&](const char* data, qint64 count) { stored.write(data, count); });
     if (stored.result() != expected)
         throw std::runtime_error(
@@ -309,16 +310,16 @@ void Replacer::verifyStored(const ContentDigest& expected, qint64 serverHash, bo
 std::vector<StoredLayout> ListLayouts(store::LayoutStore& store) {
     std::vector<StoredLayout> layouts;
     store.ForEachLayout([&](const store::ListedLayout& layout) {
-        DigestSink digest;
+        store::DigestSink digest;
         layout.stream([&](const char* data, qint64 count) { digest.write(data, count); });
         layouts.push_back({layout.reportId, digest.result()});
     });
     return layouts;
 }
 
-ContentDigest ExportLayout(store::LayoutStore& store, const QString& reportId,
-                           const std::function<void(const char* data, qint64 count)>& sink) {
-    DigestSink digest;
+store::ContentDigest ExportLayout(store::LayoutStore& store, const QString& reportId,
+                                  const std::function<void(const char* data, qint64 count)>& sink) {
+    store::DigestSink digest;
     store.StreamLayout(reportId, [&](const char* data, qint64 count) {
         digest.write(data, count);
         sink(data, count);

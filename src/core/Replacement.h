@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Digest.h"
 #include "platform/BackupName.h"
+#include "store/Digest.h"
 
 #include <QDateTime>
 #include <QString>
@@ -48,7 +48,7 @@ struct ReplaceOptions {
     bool digests = false;              // the SHA-256 of both versions in the outcome
     bool fullVerify = false; // verifying, read it back whole even where its length and hash tell
     // Only where the stored bytes are these: else Changed, told by the read the backup takes.
-    std::optional<ContentDigest> expectedStored = std::nullopt;
+    std::optional<store::ContentDigest> expectedStored = std::nullopt;
     // Runs once the new bytes are posted and verified, just before the commit, with the digests
     // and the backup's path; an exception from it fails the replacement, rolled back.
     std::function<void(const Outcome&)> beforeCommit = nullptr;
@@ -65,11 +65,12 @@ struct Outcome {
         Changed    // the stored bytes are not the expected ones: rolled back, no backup kept
     };
     Result result = Result::Error;
-    QString backupPath;        // empty when no backup was written
-    ContentDigest stored;      // the layout stored before, as backed up (SHA-256 if asked)
-    ContentDigest replacement; // the chosen file's bytes (SHA-256 if asked, verified or compared)
-    QString text;              // Failed: the cause; Error, InDoubt: the error's text
-    QString systemReason;      // Error: a file's failure's reason, where text leaves it out
+    QString backupPath;          // empty when no backup was written
+    store::ContentDigest stored; // the layout stored before, as backed up (SHA-256 if asked)
+    store::ContentDigest
+        replacement;      // the chosen file's bytes (SHA-256 if asked, verified or compared)
+    QString text;         // Failed: the cause; Error, InDoubt: the error's text
+    QString systemReason; // Error: a file's failure's reason, where text leaves it out
 };
 
 // Replaces layouts of one store: the chosen file is held against writers that
@@ -99,12 +100,12 @@ private:
              const ReplaceOptions& options);
     std::optional<Outcome::Result> backUp(Outcome& outcome, const QString& reportId,
                                           const ReplaceOptions& options,
-                                          const ContentDigest* unlessEqual);
+                                          const store::ContentDigest* unlessEqual);
     void postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
                        const ReplaceOptions& options, qint64 serverHash);
     bool settleLostCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
                           const QString& cause);
-    void verifyStored(const ContentDigest& expected, qint64 serverHash, bool full);
+    void verifyStored(const store::ContentDigest& expected, qint64 serverHash, bool full);
     void report(Phase phase, qint64 done = 0, qint64 total = 0);
     void reportTransfer(qint64 done, qint64 total);
 
@@ -118,13 +119,13 @@ private:
 // server as it is summed up and kept nowhere.
 struct StoredLayout {
     QString reportId;
-    ContentDigest digest;
+    store::ContentDigest digest;
 };
 std::vector<StoredLayout> ListLayouts(store::LayoutStore& store);
 
 // Hands the stored layout's bytes to the sink; store::NotFound when no row has the identifier,
 // store::NotUnique when several have it.
-ContentDigest ExportLayout(store::LayoutStore& store, const QString& reportId,
-                           const std::function<void(const char* data, qint64 count)>& sink);
+store::ContentDigest ExportLayout(store::LayoutStore& store, const QString& reportId,
+                                  const std::function<void(const char* data, qint64 count)>& sink);
 
 } // namespace core

@@ -12,14 +12,6 @@
 
 // The data module: the connection, its transaction and the report list, with their design-time
 // settings loaded from resources. Creating it loads the client library and connects nothing.
-// The user name and password the data module logs in with by design, for a connection made
-// without it.
-struct DesignLogin {
-    QString user;
-    QString password;
-};
-DesignLogin LoadDesignLogin();
-
 class TDM {
 public:
     // Fails with "Error reading IBD.ServerType: <loader message>" when the library cannot load.
@@ -31,12 +23,6 @@ public:
 
     // Connect to this target instead of the one the command line or working directory gives.
     void UseTarget(const QString& target);
-    // Log in with these, where given, instead of the design-time user name and password. Before
-    // the first connect only: the parameter block is built then.
-    void UseLogin(const std::optional<QString>& user, const std::optional<QString>& password);
-    // Give up a connect that the server has not answered in this many seconds, instead of the
-    // client library's own limit. Before the first connect only.
-    void UseConnectTimeout(int seconds);
     // Opens the report list afresh, connecting and starting the transaction as needed.
     void OpenReportList();
 

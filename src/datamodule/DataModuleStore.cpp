@@ -3,6 +3,7 @@
 #include "Data.h"
 #include "dbstore/CommitCheck.h"
 #include "dbstore/ReportErrors.h"
+#include "dbstore/ReportsTable.h"
 #include "dbstore/Translated.h"
 #include "platform/Files.h"
 
@@ -13,8 +14,8 @@ using dbstore::Translated;
 
 namespace {
 
-const QString KeyField = QStringLiteral("ID");
-const QString ContentField = QStringLiteral("DESCR");
+const QString& KeyField = dbstore::reports::Key;
+const QString& ContentField = dbstore::reports::Content;
 
 // The report list's transfers go to the handler for as long as it lives; the data module may
 // outlive the store.
@@ -199,4 +200,8 @@ void DataModuleStore::CancelCall(Cancel how) {
 store::ContentDigest DataModuleStore::StoredAfterLostCommit(const QString& reportId) {
     return Translated(dm_.IBD,
                       [&] { return dbstore::StoredAfterLostConnection(dm_.IBD, reportId); });
+}
+
+std::optional<QString> DataModuleStore::EngineVersion() const {
+    return dm_.IBD.EngineVersion();
 }

@@ -25,6 +25,7 @@ public:
     void RollBack() override;
     void CancelCall(Cancel how) override;
     store::ContentDigest StoredAfterLostCommit(const QString& reportId) override;
+    std::optional<QString> EngineVersion() const override;
 
 private:
     // With the transfers reported and the database's errors translated.

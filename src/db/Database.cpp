@@ -19,38 +19,6 @@ bool lostConnection(const ServerError& error) {
                        [&](long code) { return error.hasCode(code); });
 }
 
-// Names the parameter, never its value: that may be a password.
-Error invalidParameter(const QString& line) {
-    return Error("Invalid connection parameter: " +
-                 line.section(u'=', 0, 0).trimmed().toStdString());
-}
-
-// Text items travel in UTF-8 behind a one-byte length, as the block's file-name flag tells the
-// client library.
-void appendText(QByteArray& block, char item, const QString& value, const QString& line) {
-    const QByteArray bytes = value.toUtf8();
-    if (bytes.size() > 255)
-        throw invalidParameter(line);
-    block.append(item);
-    block.append(static_cast<char>(bytes.size()));
-    block.append(bytes);
-}
-
-qint32 integerValue(const QString& value, const QString& line) {
-    bool ok = false;
-    const qint32 number = value.trimmed().toInt(&ok);
-    if (!ok)
-        throw invalidParameter(line);
-    return number;
-}
-
-void appendInteger(QByteArray& block, char item, qint32 value) {
-    block.append(item);
-    block.append(char(4));
-    for (int shift = 0; shift < 32; shift += 8)
-        block.append(static_cast<char>((value >> shift) & 0xFF));
-}
-
 template <typename Item> void forget(std::vector<Item*>& items, Item& item) {
     items.erase(std::remove(items.begin(), items.end(), &item), items.end());
 }
@@ -73,7 +41,7 @@ void Database::Open() {
     if (BeforeConnect)
         BeforeConnect(*this);
     if (parameterBlock_.isEmpty())
-        parameterBlock_ = BuildParameterBlock(Params);
+        parameterBlock_ = db::ParameterBlock(Options);
     // UTF-8 whatever the locale, as the parameter block says.
     const QByteArray name = DatabaseName.toUtf8();
     ISC_STATUS_ARRAY status;
@@ -88,12 +56,18 @@ void Database::Open() {
         AfterConnect(*this);
 }
 
-// The dialect is only informative: statements are always prepared with the client dialect 1.
+// Only informative: statements are always prepared with the client dialect 1. The server's
+// version and its own name for the database come in this exchange that every attach makes anyway.
 void Database::readDatabaseInfo() {
-    const char items[] = {isc_info_db_sql_dialect, isc_info_ods_version,   isc_info_attachment_id,
-                          isc_info_db_id,          isc_info_creation_date, isc_info_end};
+    const char items[] = {isc_info_db_sql_dialect,
+                          isc_info_ods_version,
+                          isc_info_attachment_id,
+                          isc_info_firebird_version,
+                          isc_info_db_id,
+                          isc_info_creation_date,
+                          isc_info_end};
     // The identity's two names take up to 255 bytes each.
-    char answer[640] = {};
+    char answer[1024] = {};
     ISC_STATUS_ARRAY status;
     if (client_.database_info(status, &handle_, sizeof items, items, sizeof answer, answer))
         RaiseStatus(status);
@@ -111,6 +85,9 @@ void Database::readDatabaseInfo() {
     serverIdentity_ = names
                           ? names->toByteArray() + created.value_or(QByteArrayView()).toByteArray()
                           : QByteArray();
+    const QString engine =
+        EngineVersionOf(FindInfoItem(info, isc_info_firebird_version).value_or(QByteArrayView()));
+    engineVersion_ = engine.isEmpty() ? std::nullopt : std::optional<QString>(engine);
 }
 
 void Database::Close() {
@@ -162,40 +139,8 @@ qint64 Database::AttachmentId() const {
     return attachmentId_;
 }
 
-QByteArray Database::BuildParameterBlock(const QStringList& params) {
-    QByteArray block(1, char(isc_dpb_version1));
-    for (const QString& line : params) {
-        const qsizetype equals = line.indexOf(u'=');
-        if (equals < 0)
-            throw invalidParameter(line);
-        const QString name = line.left(equals).trimmed().toLower();
-        const QString value = line.mid(equals + 1);
-        if (name == u"user_name") {
-            appendText(block, isc_dpb_user_name, value, line);
-        } else if (name == u"password") {
-            appendText(block, isc_dpb_password, value, line);
-        } else if (name == u"sql_dialect") {
-            appendInteger(block, isc_dpb_sql_dialect, integerValue(value, line));
-        } else if (name == u"connect_timeout") {
-            const qint32 seconds = integerValue(value, line);
-            if (seconds < 0)
-                throw invalidParameter(line);
-            appendInteger(block, isc_dpb_connect_timeout, seconds);
-        } else if (name == u"wire_compression") {
-            // Honoured when the server allows it too; both sides of Debian's do by default.
-            const QString choice = value.trimmed().toLower();
-            if (choice != u"true" && choice != u"false")
-                throw invalidParameter(line);
-            appendText(block, isc_dpb_config, QStringLiteral("WireCompression=") + choice, line);
-        } else {
-            throw invalidParameter(line);
-        }
-    }
-    // Otherwise the client library converts the file name and the texts above from the locale's
-    // character set, which fails for any letter beyond ASCII under LANG=C.
-    block.append(char(isc_dpb_utf8_filename));
-    block.append(char(0));
-    return block;
+const std::optional<QString>& Database::EngineVersion() const {
+    return engineVersion_;
 }
 
 const QByteArray& Database::ParameterBlock() const {

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "Client.h"
+#include "ConnectionOptions.h"
 
 #include <QByteArray>
 #include <QString>
-#include <QStringList>
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace db {
@@ -24,13 +25,13 @@ public:
     Database& operator=(const Database&) = delete;
 
     QString DatabaseName;
-    QStringList Params; // "name=value" lines: user_name, password, sql_dialect, connect_timeout
+    ConnectionOptions Options;
     std::function<void(Database&)> BeforeConnect;
     std::function<void(Database&)> AfterConnect; // only after a successful attach
 
     bool Connected() const;
-    // Runs BeforeConnect, builds the parameter block once, attaches, reads the database's dialect
-    // and on-disk structure version, then runs AfterConnect.
+    // Runs BeforeConnect, builds the parameter block once, attaches, reads the database's dialect,
+    // on-disk structure version and the server's version, then runs AfterConnect.
     void Open();
     // Closes dependent datasets, ends active transactions with their end action, detaches.
     void Close();
@@ -46,9 +47,9 @@ public:
     // time. Empty when the server does not tell the file's name.
     const QByteArray& ServerIdentity() const;
 
-    // The version-1 parameter block the lines give; only user_name, password, sql_dialect,
-    // connect_timeout (seconds) and wire_compression (true or false).
-    static QByteArray BuildParameterBlock(const QStringList& params);
+    // The engine's version of the server last attached to, such as "4.0.5"; none before.
+    const std::optional<QString>& EngineVersion() const;
+
     const QByteArray& ParameterBlock() const;
 
     // Raises the status vector as a ServerError. On a lost connection (isc_lost_db_connection,
@@ -88,6 +89,7 @@ private:
     int odsMajor_ = 0;
     qint64 attachmentId_ = 0;
     QByteArray serverIdentity_;
+    std::optional<QString> engineVersion_;
     std::atomic<bool> aborted_ =
         false; // dropped by CancelOperation: every failure is a lost connection
     bool forceClosing_ = false;

@@ -2,6 +2,9 @@
 
 #include "Client.h"
 
+#include <QRegularExpression>
+#include <algorithm>
+
 namespace db {
 
 std::optional<QByteArrayView> FindInfoItem(QByteArrayView answer, char item) {
@@ -17,6 +20,17 @@ std::optional<QByteArrayView> FindInfoItem(QByteArrayView answer, char item) {
         pos += 3 + length;
     }
     return std::nullopt;
+}
+
+QString EngineVersionOf(QByteArrayView versions) {
+    if (versions.size() < 2 || versions[0] == 0)
+        return {};
+    const qsizetype length =
+        std::min<qsizetype>(static_cast<unsigned char>(versions[1]), versions.size() - 2);
+    const QString text = QString::fromLatin1(versions.sliced(2, length));
+    static const QRegularExpression Engine(QStringLiteral("^[A-Z]{2}-[A-Z](\\d+\\.\\d+\\.\\d+)"));
+    const QRegularExpressionMatch match = Engine.match(text);
+    return match.hasMatch() ? match.captured(1) : text;
 }
 
 std::optional<qint64> InfoNumber(QByteArrayView value) {

@@ -91,9 +91,12 @@ private:
     std::vector<short> indicators_;
 };
 
-ColumnInfo describe(const XSQLVAR& var, bool withNames) {
+// A column has an alias and a table; a parameter's are whatever the client library left there.
+enum class Described { Column, Parameter };
+
+ColumnInfo describe(const XSQLVAR& var, Described what) {
     ColumnInfo info;
-    if (withNames) {
+    if (what == Described::Column) {
         info.name = QString::fromLocal8Bit(var.aliasname, var.aliasname_length);
         info.relation = QString::fromLocal8Bit(var.relname, var.relname_length);
     }
@@ -220,9 +223,9 @@ void Statement::Prepare(const QString& sql) {
     p->output = d->describeWith(d->client().dsql_describe, *p);
     p->input = d->describeWith(d->client().dsql_describe_bind, *p);
     for (int i = 0; i < p->output->described(); ++i)
-        p->columns.push_back(describe(p->output->var(i), true));
+        p->columns.push_back(describe(p->output->var(i), Described::Column));
     for (int i = 0; i < p->input->described(); ++i) {
-        p->parameters.push_back(describe(p->input->var(i), false));
+        p->parameters.push_back(describe(p->input->var(i), Described::Parameter));
         p->input->var(i).sqltype |= 1; // every parameter can be sent as NULL
     }
     p->placeholderNames = positional.names;

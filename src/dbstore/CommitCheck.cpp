@@ -1,5 +1,6 @@
 #include "CommitCheck.h"
 
+#include "ReportsTable.h"
 #include "db/Blob.h"
 #include "db/Database.h"
 #include "db/Statement.h"
@@ -48,13 +49,11 @@ void AwaitGone(db::Database& probe, qint64 attachment) {
 store::ContentDigest StoredDigest(db::Database& probe, const QString& reportId) {
     db::Transaction reading(probe, ReadCommitted);
     reading.StartTransaction();
-    db::Statement query(probe, reading);
-    query.Prepare(QStringLiteral("select DESCR from REPORTS where ID = :ID"));
-    query.SetParam(QStringLiteral("ID"), db::Value{false, reportId.toLocal8Bit()});
-    query.Execute();
-    if (!query.Fetch())
+    const auto row =
+        reports::SelectRow(probe, reading, reportId, reports::Content, {reports::BlobColumn()});
+    if (!row)
         throw std::runtime_error("the layout's row is gone");
-    const db::Value content = query.Row()[0];
+    const db::Value& content = (*row)[0];
     store::DigestSink digest;
     if (!content.null) {
         ISC_QUAD id;
@@ -70,8 +69,8 @@ store::ContentDigest StoredDigest(db::Database& probe, const QString& reportId) 
 store::ContentDigest StoredAfterLostConnection(const db::Database& lost, const QString& reportId) {
     db::Database probe(lost.client());
     probe.DatabaseName = lost.DatabaseName;
-    probe.Params = lost.Params;
-    probe.Params << QStringLiteral("connect_timeout=%1").arg(ConnectTimeoutSeconds);
+    probe.Options = lost.Options;
+    probe.Options.connectTimeoutSeconds = ConnectTimeoutSeconds;
     probe.Open();
     AwaitGone(probe, lost.AttachmentId());
     return StoredDigest(probe, reportId);

@@ -2,8 +2,8 @@
 
 #include "MessageBoxes.h"
 #include "ReplacementRun.h"
+#include "ReportCommands.h"
 #include "core/Replacement.h"
-#include "core/ReportCommands.h"
 #include "datamodule/Data.h"
 #include "datamodule/DataModuleStore.h"
 #include "platform/Process.h"
@@ -76,7 +76,7 @@ void SetUpReportFilters(QFileDialog& dialog) {
 
 } // namespace
 
-QAction* ReportAction(const QWidget& window, const core::ReportCommand& command) {
+QAction* ReportAction(const QWidget& window, const ReportCommand& command) {
     const auto action = window.findChild<QAction*>(command.action);
     if (!action)
         throw std::runtime_error(
@@ -132,7 +132,7 @@ void TMainF::ConnectCommands() {
     const auto connectCommand = [this](QAction* action, const std::function<void()>& handler) {
         connect(action, &QAction::triggered, this, [this, handler] { RunCommand(handler); });
     };
-    for (const core::ReportCommand& command : core::ReportCommands())
+    for (const ReportCommand& command : ReportCommands())
         connectCommand(ReportAction(*this, command),
                        [this, id = command.reportId] { UpdateReport(id); });
     connectCommand(ui->N5, [this] { N5Click(); });

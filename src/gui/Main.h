@@ -16,9 +16,10 @@ class QMenu;
 class TDM;
 class DataModuleStore;
 
+struct ReportCommand;
+
 namespace core {
 class Replacer;
-struct ReportCommand;
 } // namespace core
 
 namespace Ui {
@@ -27,7 +28,7 @@ class TMainF;
 
 // The window's menu action of a layout command; a command naming none fails, so that a layout
 // cannot silently go without its command.
-QAction* ReportAction(const QWidget& window, const core::ReportCommand& command);
+QAction* ReportAction(const QWidget& window, const ReportCommand& command);
 
 // The four-part file version of this build, "1.23.9.4": unpadded parts joined by ".".
 QString GetAppVersion();

@@ -1,7 +1,7 @@
 #include "Main.h"
 #include "MessageBoxes.h"
-#include "core/CommandLine.h"
 #include "datamodule/Data.h"
+#include "platform/CommandLine.h"
 #include "platform/Files.h"
 #include "platform/Termination.h"
 
@@ -25,7 +25,7 @@ std::variant<std::optional<QString>, int> ReadCommandLine(int argc, char* argv[]
         QStringLiteral("The database to open, for example 127.0.0.1:/srv/office/KORVEX.FDB, "
                        "exactly as written. Default: 127.0.0.1:<working directory>/KORVEX.FDB."),
         QStringLiteral("[database]"));
-    if (const std::optional<int> exitCode = core::ParseCommandLine(parser, parsing.arguments()))
+    if (const std::optional<int> exitCode = platform::ParseCommandLine(parser, parsing.arguments()))
         return *exitCode;
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty() || positional[0].isEmpty())

@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
-#include <cstring>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
@@ -212,34 +211,6 @@ template <class Source, class Sink> void CopyAll(Source& source, Sink& sink) {
         if (filled > 0)
             sink.write(buffer.get(), filled);
     }
-}
-
-// Whether the two sources hold the same bytes, compared chunk by chunk to their ends. Sources: as
-// for CopyAll, with qint64 size().
-template <class A, class B> bool SameContent(A& a, B& b) {
-    if (a.size() != b.size())
-        return false;
-    const auto left = std::make_unique_for_overwrite<char[]>(CopyBufferSize);
-    const auto right = std::make_unique_for_overwrite<char[]>(CopyBufferSize);
-    for (;;) {
-        const qint64 got = detail::FillBuffer(a, left.get());
-        if (detail::FillBuffer(b, right.get()) != got ||
-            std::memcmp(left.get(), right.get(), static_cast<size_t>(got)) != 0)
-            return false;
-        if (got < CopyBufferSize)
-            return true;
-    }
-}
-
-// Writes the whole source to a new backup file for the report (see BackupFile) and finishes it.
-// Returns the file's full path.
-template <class Source>
-QString WriteBackup(Source& source, const QString& reportId, const QString& stamp,
-                    const QString& directory = WorkingDirectory()) {
-    BackupFile file(reportId, stamp, directory);
-    CopyAll(source, file);
-    file.finish();
-    return file.path();
 }
 
 } // namespace platform

@@ -10,6 +10,10 @@ std::optional<Fingerprint> LayoutStore::StoredFingerprint() {
     return std::nullopt;
 }
 
+std::optional<QString> LayoutStore::EngineVersion() const {
+    return std::nullopt;
+}
+
 std::optional<Fingerprint> LayoutStore::FingerprintOf(const QString& reportId) {
     FingerprintSink fingerprint;
     try {

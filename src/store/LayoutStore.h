@@ -124,6 +124,10 @@ public:
     // After a CommitInDoubt: what the layout holds now, seen through a new connection once the
     // lost one's commit can no longer change it. Raises when that cannot be seen within seconds.
     virtual ContentDigest StoredAfterLostCommit(const QString& reportId) = 0;
+
+    // The version of the database engine the store last reached, such as "4.0.5"; nullopt before
+    // its first connection and from a store with no engine behind it.
+    virtual std::optional<QString> EngineVersion() const;
 };
 
 } // namespace store

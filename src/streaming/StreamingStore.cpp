@@ -5,6 +5,7 @@
 #include "db/Statement.h"
 #include "dbstore/CommitCheck.h"
 #include "dbstore/ReportErrors.h"
+#include "dbstore/ReportsTable.h"
 #include "dbstore/Translated.h"
 #include "platform/Files.h"
 
@@ -15,8 +16,12 @@
 namespace streaming {
 namespace {
 
-const QString Table = QStringLiteral("REPORTS");
-const QString ContentColumn = QStringLiteral("DESCR");
+namespace reports = dbstore::reports;
+
+// Srp256 is all that Firebird 4 and later accept by default, Srp what Firebird 3 does, and
+// Firebird 2.5 knows only the legacy login.
+const QStringList AuthPlugins{QStringLiteral("Srp256"), QStringLiteral("Srp"),
+                              QStringLiteral("Legacy_Auth")};
 
 // Read-write, concurrency, wait: the data module's transaction, spelled out.
 constexpr char TransactionItems[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency,
@@ -30,22 +35,6 @@ std::unique_ptr<db::Client> LoadClient(const char* library) {
     }
 }
 
-QStringList ConnectionLines(const Login& login, int connectTimeoutSeconds, bool wireCompression) {
-    QStringList lines{
-        QStringLiteral("sql_dialect=1"),
-        QStringLiteral("connect_timeout=%1").arg(connectTimeoutSeconds),
-        QStringLiteral("wire_compression=%1").arg(wireCompression ? "true" : "false")};
-    if (login.user)
-        lines << QStringLiteral("user_name=") + *login.user;
-    if (login.password)
-        lines << QStringLiteral("password=") + *login.password;
-    return lines;
-}
-
-db::Value KeyValue(const QString& reportId) {
-    return {false, reportId.toLocal8Bit()};
-}
-
 // A BLOB column's value as an id, empty for NULL.
 QByteArray BlobIdOf(const db::Value& value) {
     return value.null ? QByteArray() : value.data;
@@ -57,43 +46,9 @@ ISC_QUAD QuadOf(const QByteArray& id) {
     return quad;
 }
 
-// A select of one report's row, by identifier.
-class RowQuery {
-public:
-    RowQuery(db::Database& database, db::Transaction& transaction, const QString& columns,
-             const QString& reportId)
-        : statement_(database, transaction) {
-        statement_.Prepare(QStringLiteral("select %1 from REPORTS where ID = :ID").arg(columns));
-        statement_.SetParam(QStringLiteral("ID"), KeyValue(reportId));
-        statement_.Execute();
-    }
-    bool next() { return statement_.Fetch(); }
-    std::vector<db::Value> row() const { return statement_.Row(); }
-
-private:
-    db::Statement statement_;
-};
-
 qint64 IntegerOf(const db::Value& text) {
     return text.null ? 0 : text.data.trimmed().toLongLong();
 }
-
-// How many rows have the identifier, as an update sees them.
-long RowsWithId(db::Database& database, db::Transaction& transaction, const QString& reportId) {
-    RowQuery query(database, transaction, QStringLiteral("cast(count(*) as varchar(21))"),
-                   reportId);
-    query.next();
-    return static_cast<long>(IntegerOf(query.row()[0]));
-}
-
-// A result column asked for as text of up to this many bytes.
-db::ColumnInfo TextColumn(short length) {
-    return {{}, {}, SQL_VARYING, 0, length};
-}
-
-// Cast to text inside the statement: dialect 1 hands a 64-bit integer out as a double, rounded.
-const QString FingerprintColumns = QStringLiteral("cast(octet_length(DESCR) as varchar(21)), "
-                                                  "cast(hash(DESCR) as varchar(21))");
 
 store::Fingerprint FingerprintOfRow(const std::vector<db::Value>& row) {
     return {IntegerOf(row[0]), IntegerOf(row[1])};
@@ -132,7 +87,8 @@ class NewBlob {
 public:
     NewBlob(db::Transaction& transaction, const db::Database& database, qint64 total,
             const std::function<void(qint64, qint64)>& progress)
-        : writer_(transaction, db::TargetColumnParameterBlock(database, Table, ContentColumn),
+        : writer_(transaction,
+                  db::TargetColumnParameterBlock(database, reports::Table, reports::Content),
                   db::LargestBlobSegment),
           total_(total), progress_(progress) {}
     void write(const char* data, qint64 count) {
@@ -180,13 +136,15 @@ private:
 
 } // namespace
 
-StreamingStore::StreamingStore(const QString& target, const Login& login, int connectTimeoutSeconds,
-                               bool wireCompression, const char* clientLibrary)
+StreamingStore::StreamingStore(const QString& target, db::ConnectionOptions options,
+                               const char* clientLibrary)
     : client_(LoadClient(clientLibrary)), database_(*client_),
       transaction_(database_, QByteArray(TransactionItems, sizeof TransactionItems),
                    db::Transaction::EndAction::Rollback) {
     database_.DatabaseName = target;
-    database_.Params = ConnectionLines(login, connectTimeoutSeconds, wireCompression);
+    options.sqlDialect = db::Database::SQLDialect;
+    options.authPlugins = AuthPlugins;
+    database_.Options = std::move(options);
 }
 
 StreamingStore::~StreamingStore() = default;
@@ -214,23 +172,17 @@ std::optional<std::vector<db::Value>>
 StreamingStore::rowOf(const QString& reportId, const QString& columns,
                       const std::vector<db::ColumnInfo>& types) {
     try {
-        return db::ExecuteImmediate(
-            database_, transaction(),
-            QStringLiteral("select %1 from REPORTS where ID = ?").arg(columns),
-            {{SQL_TEXT, KeyValue(reportId)}}, types);
+        return reports::SelectRow(database_, transaction(), reportId, columns, types);
     } catch (const db::ServerError& error) {
-        if (error.hasCode(isc_stream_eof))
-            return std::nullopt;
         if (!error.hasCode(isc_sing_select_err))
             throw;
         throw dbstore::ReportNotUnique(
-            reportId, static_cast<int>(RowsWithId(database_, transaction_, reportId)));
+            reportId, static_cast<int>(reports::RowsWithKey(database_, transaction_, reportId)));
     }
 }
 
 QByteArray StreamingStore::locateBlob(const QString& reportId) {
-    const auto row =
-        rowOf(reportId, QStringLiteral("DESCR"), {{{}, {}, SQL_BLOB, 0, sizeof(ISC_QUAD)}});
+    const auto row = rowOf(reportId, reports::Content, {reports::BlobColumn()});
     if (!row)
         throw dbstore::ReportNotFound(reportId);
     return BlobIdOf((*row)[0]);
@@ -246,7 +198,7 @@ void StreamingStore::stream(const QByteArray& blobId, const store::Sink& sink) {
 void StreamingStore::ForEachLayout(const std::function<void(const store::ListedLayout&)>& visit) {
     run([&] {
         db::Statement query(database_, transaction());
-        query.Prepare(QStringLiteral("select ID, DESCR from REPORTS"));
+        query.Prepare(reports::SelectAll());
         query.Execute();
         while (query.Fetch()) {
             const std::vector<db::Value> row = query.Row();
@@ -297,19 +249,17 @@ void StreamingStore::Post() {
                                       : db::Value{false, *written_};
         std::vector<db::Value> row;
         try {
-            row = db::ExecuteImmediate(
-                database_, transaction(),
-                QStringLiteral("update REPORTS set DESCR = ? where ID = ? returning '1', ") +
-                    FingerprintColumns,
-                {{SQL_BLOB, content}, {SQL_TEXT, KeyValue(reportId_)}},
-                {TextColumn(1), TextColumn(21), TextColumn(21)});
+            row = reports::UpdateContent(
+                database_, transaction(), reportId_, content,
+                QStringLiteral("'1', ") + reports::FingerprintColumns(),
+                {reports::TextColumn(1), reports::TextColumn(21), reports::TextColumn(21)});
         } catch (const db::ServerError& error) {
             if (!error.hasCode(isc_sing_select_err))
                 throw;
-            db::CheckOneRowChanged(RowsWithId(database_, transaction(), reportId_),
-                                   Table.toStdString());
+            db::CheckOneRowChanged(reports::RowsWithKey(database_, transaction(), reportId_),
+                                   reports::Table.toStdString());
         }
-        db::CheckOneRowChanged(row[0].null ? 0 : 1, Table.toStdString());
+        db::CheckOneRowChanged(row[0].null ? 0 : 1, reports::Table.toStdString());
         posted_ = store::Fingerprint{IntegerOf(row[1]), IntegerOf(row[2])};
     });
     written_.reset();
@@ -324,17 +274,19 @@ std::optional<store::Fingerprint> StreamingStore::StoredFingerprint() {
     if (posted_)
         return std::exchange(posted_, std::nullopt);
     return run([&] {
-        RowQuery query(database_, transaction(), FingerprintColumns, reportId_);
-        if (!query.next())
+        const auto row =
+            rowOf(reportId_, reports::FingerprintColumns(), reports::FingerprintTypes());
+        if (!row)
             throw dbstore::ReportNotFound(reportId_);
-        return std::optional<store::Fingerprint>(FingerprintOfRow(query.row()));
+        return std::optional<store::Fingerprint>(FingerprintOfRow(*row));
     });
 }
 
 // One exchange: the layout itself never crosses the link.
 std::optional<store::Fingerprint> StreamingStore::FingerprintOf(const QString& reportId) {
     return run([&]() -> std::optional<store::Fingerprint> {
-        const auto row = rowOf(reportId, FingerprintColumns, {TextColumn(21), TextColumn(21)});
+        const auto row =
+            rowOf(reportId, reports::FingerprintColumns(), reports::FingerprintTypes());
         if (!row)
             return std::nullopt;
         return FingerprintOfRow(*row);
@@ -374,6 +326,10 @@ void StreamingStore::CancelCall(Cancel how) {
 
 store::ContentDigest StreamingStore::StoredAfterLostCommit(const QString& reportId) {
     return run([&] { return dbstore::StoredAfterLostConnection(database_, reportId); });
+}
+
+std::optional<QString> StreamingStore::EngineVersion() const {
+    return database_.EngineVersion();
 }
 
 } // namespace streaming

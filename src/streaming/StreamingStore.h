@@ -14,12 +14,6 @@
 
 namespace streaming {
 
-// A login to use instead of the client library's defaults, where given.
-struct Login {
-    std::optional<QString> user;
-    std::optional<QString> password;
-};
-
 // The layouts as plain statements and BLOB streams see them: no row is cached and no layout held
 // in memory, and every segment is as large as the client library takes, so a slow link costs as
 // few round trips as it can. One attachment, connected at first use, and one transaction at a
@@ -27,8 +21,10 @@ struct Login {
 // database's errors come out as the store's, with their texts unchanged.
 class StreamingStore final : public store::LayoutStore {
 public:
-    StreamingStore(const QString& target, const Login& login, int connectTimeoutSeconds,
-                   bool wireCompression, const char* clientLibrary = db::Client::DefaultLibrary);
+    // Attaches with the caller's options in the client dialect 1, offering the authentication
+    // plugins of Firebird 4 and 3 servers, then Firebird 2.5's.
+    StreamingStore(const QString& target, db::ConnectionOptions options,
+                   const char* clientLibrary = db::Client::DefaultLibrary);
     ~StreamingStore() override;
     StreamingStore(const StreamingStore&) = delete;
     StreamingStore& operator=(const StreamingStore&) = delete;
@@ -52,14 +48,15 @@ public:
     void RollBack() override;
     void CancelCall(Cancel how) override;
     store::ContentDigest StoredAfterLostCommit(const QString& reportId) override;
+    std::optional<QString> EngineVersion() const override;
 
 private:
     template <class Call> auto run(Call&& call);
     db::Transaction& transaction();
-    // The one BLOB id of the report's row (empty for NULL); NotFound, NotUnique.
     // The report's one row in the asked columns, nullopt when none has it; NotUnique.
     std::optional<std::vector<db::Value>> rowOf(const QString& reportId, const QString& columns,
                                                 const std::vector<db::ColumnInfo>& types);
+    // The one BLOB id of the report's row (empty for NULL); NotFound, NotUnique.
     QByteArray locateBlob(const QString& reportId);
     void stream(const QByteArray& blobId, const store::Sink& sink);
     void rollBack();

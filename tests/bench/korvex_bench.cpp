@@ -9,12 +9,12 @@
 #include "Processes.h"
 #include "RawClient.h"
 #include "SlowLink.h"
-#include "core/Digest.h"
 #include "core/Replacement.h"
 #include "datamodule/Data.h"
 #include "datamodule/DataModuleStore.h"
 #include "db/Blob.h"
 #include "gui/Main.h"
+#include "store/Digest.h"
 #include "support/FbScratch.h"
 #include "support/ModalDriver.h"
 #include "support/TestBed.h"
@@ -177,8 +177,8 @@ CoreRun ReplaceThroughCore(core::Replacer& replacer, const QString& file,
         phase = static_cast<int>(progress.phase);
         mark = now;
     };
-    const core::Outcome outcome =
-        replacer.Replace(CoreRow, file, core::ReplaceOptions{workspace.backups()});
+    const core::Outcome outcome = replacer.Replace(
+        CoreRow, file, core::ReplaceOptions{.backupDirectory = workspace.backups()});
     run.total = SecondsSince(start);
     if (phase >= 0)
         run.phases[phase] += SecondsSince(mark);
@@ -279,7 +279,7 @@ SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace) {
     // What the core does beyond the floor's work, once each: it sums up old and new bytes, and
     // holds each in memory of its own.
     Clock::time_point start = Clock::now();
-    core::DigestSink digest;
+    store::DigestSink digest;
     digest.write(contents[0].constData(), contents[0].size());
     digest.result();
     result.digestSeconds = SecondsSince(start);

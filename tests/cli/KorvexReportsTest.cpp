@@ -70,6 +70,8 @@ TEST_P(ByteExactTest, ListExportReplaceAndRestoreMoveTheBytesWhole) {
     EXPECT_EQ(objects[1]["event"].toString(), "summary");
     EXPECT_EQ(listed["reports"].toArray()[3].toObject()["sha256"].toString(),
               Sha256(SampleLayout("INVOICE")));
+    EXPECT_TRUE(listed["engine"].toString().contains(QRegularExpression("^\\d+\\.\\d+\\.\\d+$")))
+        << listed["engine"].toString().toStdString();
 
     EXPECT_EQ(Reports({"export", "INVOICE", "-", "-d", target}).out, SampleLayout("INVOICE"));
     EXPECT_EQ(Reports({"export", "INVOICE", "out.fr3", "-d", target}).exitCode, 0);
@@ -278,6 +280,8 @@ TEST_F(KorvexReportsTest, StatusTellsWhichDatabasesHoldTheFile) {
     EXPECT_EQ(objects[1]["hash"].toString(), hash);
     EXPECT_FALSE(objects[2].contains("size"));
     EXPECT_FALSE(objects[3]["error"].toString().isEmpty());
+    EXPECT_TRUE(objects[0].contains("engine"));
+    EXPECT_FALSE(objects[3].contains("engine")) << "an unreachable database names none";
     for (const char* count : {"same", "other", "no_row", "unreachable"})
         EXPECT_EQ(objects[4][count].toInt(), 1) << count;
     EXPECT_EQ(objects[4]["exit"].toInt(), 1);
@@ -527,7 +531,7 @@ TEST_F(KorvexReportsTest, ACommitLostWithTheServerIsInDoubtAndExitsWithThree) {
     db::Client client;
     db::Database holder(client);
     holder.DatabaseName = dying.target();
-    holder.Params = QStringList{"user_name=SYSDBA", "password=tallowfen"};
+    holder.Options = {.user = "SYSDBA", .password = "tallowfen"};
     holder.Open();
     db::Transaction holding(holder);
     holding.StartTransaction();

@@ -2,7 +2,6 @@
 // stored is read back over a second connection.
 
 #include "core/Replacement.h"
-#include "core/ReportCommands.h"
 #include "datamodule/Data.h"
 #include "datamodule/DataModuleStore.h"
 #include "support/AppFixture.h"
@@ -30,7 +29,7 @@ core::ReplaceOptions Options(bool dryRun, bool verifyStored, bool skipIdenticalC
     return options;
 }
 
-core::ContentDigest DigestOf(const QByteArray& bytes) {
+store::ContentDigest DigestOf(const QByteArray& bytes) {
     return {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
 }
 
@@ -62,8 +61,8 @@ protected:
         return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
     }
     void ExpectNothingStoredChanged() {
-        for (const core::ReportCommand& command : core::ReportCommands())
-            EXPECT_EQ(Stored(command.reportId), SampleLayout(command.reportId));
+        for (const QString& id : apptest::ReportIds())
+            EXPECT_EQ(Stored(id), SampleLayout(id));
         EXPECT_EQ(dm.IBReports.state(), db::Dataset::State::Browse);
         EXPECT_TRUE(dm.IBT.Active());
     }
@@ -75,29 +74,6 @@ protected:
     DataModuleStore store{dm};
     core::Replacer replacer{store};
 };
-
-TEST(ReportCommandsTest, TheMenuOffersTheEightLayoutsOfTheProduct) {
-    QStringList pairs;
-    for (const core::ReportCommand& command : core::ReportCommands())
-        pairs << command.action + u'=' + command.reportId;
-    EXPECT_EQ(pairs, QStringList({"N4=PAYORDER_K", "N7=PAYORDER_B", "N10=BILLBEFORE", "N11=INVOICE",
-                                  "N16=VATBAY", "N17=VATSELL", "N2=VATDEC", "RPTBILL1=RPTBILL"}));
-}
-
-// A line the list cannot be read from must stop the start, not drop a layout from the menu.
-TEST(ReportCommandsTest, AMalformedLineIsRefusedByItsNumber) {
-    EXPECT_EQ(core::ParseReportCommands("# note\n\nN4\tPAYORDER_K\n").size(), 1u);
-    for (const char* text : {"N4\tPAYORDER_K\nN7 PAYORDER_B\n", "N4\tPAYORDER_K\nN7\n",
-                             "N4\tPAYORDER_K\nN7\tA\tB\n"}) {
-        try {
-            core::ParseReportCommands(text);
-            ADD_FAILURE() << "accepted: " << text;
-        } catch (const std::runtime_error& error) {
-            EXPECT_TRUE(QString(error.what()).startsWith("ReportCommands.txt, line 2: "))
-                << error.what();
-        }
-    }
-}
 
 TEST_F(ReplacementTest, StoresTheFileAfterABackupAndReportsBothDigestsAndEachStep) {
     const QByteArray layout = QByteArray("\0\r\n\xFF new layout", 16).repeated(70000);

@@ -15,7 +15,7 @@ using Result = core::Outcome::Result;
 
 namespace {
 
-core::ContentDigest DigestOf(const QByteArray& bytes) {
+store::ContentDigest DigestOf(const QByteArray& bytes) {
     return {bytes.size(), QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()};
 }
 

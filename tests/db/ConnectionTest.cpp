@@ -21,15 +21,14 @@ TEST(ParameterBlock, DataModuleLinesGiveTheTabulatedBytes) {
     const unsigned char expected[] = {0x01, 0x1C, 0x06, 's',  'y',  's',  'd',  'b', 'a', 0x1D,
                                       0x09, 't',  'a',  'l',  'l',  'o',  'w',  'f', 'e', 'n',
                                       0x3F, 0x04, 0x01, 0x00, 0x00, 0x00, 0x4D, 0x00};
-    EXPECT_EQ(db::Database::BuildParameterBlock(DataModuleParams()),
+    EXPECT_EQ(BlockOf(DataModuleParams()),
               QByteArray(reinterpret_cast<const char*>(expected), sizeof expected));
 }
 
 // UTF-8 whatever the locale, as the closing file-name flag tells the client library.
 TEST(ParameterBlock, TextLengthsCountEncodedBytesAndDialectIsLittleEndian) {
     const QByteArray password = QString("пар").toUtf8();
-    const QByteArray block = db::Database::BuildParameterBlock(
-        {"password=пар", "sql_dialect=259", "connect_timeout=15"});
+    const QByteArray block = BlockOf({"password=пар", "sql_dialect=259", "connect_timeout=15"});
     EXPECT_EQ(block,
               QByteArray("\x01\x1D", 2) + char(password.size()) + password +
                   QByteArray("\x3F\x04\x03\x01\x00\x00\x39\x04\x0F\x00\x00\x00\x4D\x00", 14));
@@ -37,7 +36,7 @@ TEST(ParameterBlock, TextLengthsCountEncodedBytesAndDialectIsLittleEndian) {
 
 TEST(ParameterBlock, RefusalsNameTheParameterButNeverItsValue) {
     const auto refusal = [](const QString& line) {
-        return errorText([&] { db::Database::BuildParameterBlock({"user_name=sysdba", line}); });
+        return errorText([&] { BlockOf({"user_name=sysdba", line}); });
     };
     const std::string prefix = "Invalid connection parameter: ";
     EXPECT_EQ(refusal("password=" + QString(256, u'x')), prefix + "password");
@@ -47,6 +46,73 @@ TEST(ParameterBlock, RefusalsNameTheParameterButNeverItsValue) {
     EXPECT_EQ(refusal("wire_compression=yes"), prefix + "wire_compression");
     EXPECT_EQ(refusal("role=secret"), prefix + "role");
     EXPECT_EQ(refusal("password"), prefix + "password");
+}
+
+// Design-time lines name each parameter once: a second value would be a guess at which one holds.
+TEST(ParameterBlock, AParameterGivenTwiceIsRefused) {
+    EXPECT_EQ(errorText([] {
+                  BlockOf({"user_name=sysdba", " USER_NAME=other"});
+              }),
+              "Invalid connection parameter: USER_NAME");
+    EXPECT_EQ(errorText([] {
+                  BlockOf({"wire_compression=true", "wire_compression=false"});
+              }),
+              "Invalid connection parameter: wire_compression");
+}
+
+// The login first, then the role and the client's settings in one configuration text.
+TEST(ParameterBlock, TypedOptionsGiveTheRoleAndTheClientSettings) {
+    const QByteArray configuration = "WireCompression=false\nAuthClient=Srp256, Srp";
+    EXPECT_EQ(db::ParameterBlock({.user = "a",
+                                  .role = "R",
+                                  .connectTimeoutSeconds = 0,
+                                  .wireCompression = false,
+                                  .authPlugins = {"Srp256", "Srp"}}),
+              QByteArray("\x01\x1C\x01"
+                         "a\x3C\x01R\x39\x04\x00\x00\x00\x00\x57",
+                         14) +
+                  char(configuration.size()) + configuration + QByteArray("\x4D\x00", 2));
+    EXPECT_EQ(errorText([] { db::ParameterBlock({.role = QString(256, u'r')}); }),
+              "Invalid connection parameter: role");
+    EXPECT_EQ(errorText([] { db::ParameterBlock({.connectTimeoutSeconds = -1}); }),
+              "Invalid connection parameter: connect_timeout");
+}
+
+// The client offers only the plugins named: the test server accepts no legacy login. Each line
+// of the configuration counts, compression as well.
+TEST(Open, TheNamedAuthenticationPluginsAreTheOnesOffered) {
+    fbtest::ScratchDatabase scratch;
+    Connection legacy(scratch.target());
+    legacy.database.Options.authPlugins = {"Legacy_Auth"};
+    EXPECT_THROW(legacy.database.Open(), db::ServerError);
+    Connection current(scratch.target());
+    current.database.Options.wireCompression = true;
+    current.database.Options.authPlugins = {"Srp256", "Srp", "Legacy_Auth"};
+    current.database.Open();
+    current.transaction.StartTransaction();
+    db::Statement statement(current.database, current.transaction);
+    statement.Prepare("select rdb$get_context('SYSTEM', 'WIRE_COMPRESSED') from rdb$database");
+    statement.Execute();
+    ASSERT_TRUE(statement.Fetch());
+    EXPECT_EQ(statement.Row()[0].data, "TRUE");
+}
+
+// Read with the attach's own information call; the server's context variable must agree.
+TEST(Open, TheEngineVersionIsTheServers) {
+    fbtest::ScratchDatabase scratch;
+    Connection c(scratch.target());
+    EXPECT_EQ(c.database.EngineVersion(), std::nullopt);
+    c.database.Open();
+    c.transaction.StartTransaction();
+    db::Statement statement(c.database, c.transaction);
+    statement.Prepare("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database");
+    statement.Execute();
+    ASSERT_TRUE(statement.Fetch());
+    const QString engine = QString::fromLatin1(statement.Row()[0].data).trimmed();
+    EXPECT_EQ(c.database.EngineVersion(), engine);
+    c.transaction.Commit();
+    c.database.Close();
+    EXPECT_EQ(c.database.EngineVersion(), engine) << "kept for the caller after the detach";
 }
 
 class OpenTest : public testing::TestWithParam<int> {};
@@ -67,7 +133,7 @@ TEST_P(OpenTest, RunsHooksAroundAttachAndReadsTheDatabaseDialect) {
     EXPECT_EQ(seenByAfterConnect, scratch.target());
     EXPECT_EQ(c.database.DBSQLDialect(), GetParam());
     EXPECT_EQ(c.database.OdsMajorVersion(), 12);
-    EXPECT_EQ(c.database.ParameterBlock(), db::Database::BuildParameterBlock(DataModuleParams()));
+    EXPECT_EQ(c.database.ParameterBlock(), BlockOf(DataModuleParams()));
     c.transaction.StartTransaction();
     c.database.Close();
     EXPECT_FALSE(c.database.Connected());
@@ -81,7 +147,7 @@ TEST(Open, ParameterBlockIsBuiltOnceAtFirstConnect) {
     Connection c(scratch.target());
     c.database.Open();
     c.database.Close();
-    c.database.Params = QStringList{"user_name=sysdba", "password=wrong", "sql_dialect=1"};
+    c.database.Options = {.user = "sysdba", .password = "wrong", .sqlDialect = 1};
     c.database.Open();
     EXPECT_TRUE(c.database.Connected());
 }
@@ -91,7 +157,7 @@ TEST(Open, WireCompressionIsWhatTheServerReportsForTheAttachment) {
     fbtest::ScratchDatabase scratch;
     for (const char* choice : {"true", "false"}) {
         Connection c(scratch.target());
-        c.database.Params << QStringLiteral("wire_compression=") + choice;
+        c.database.Options.wireCompression = choice == std::string("true");
         c.database.Open();
         c.transaction.StartTransaction();
         db::Statement statement(c.database, c.transaction);
@@ -127,7 +193,7 @@ TEST(Open, FailedAttachRaisesTheClientLibraryTextAndSkipsAfterConnect) {
     };
     for (const Case& failure : cases) {
         Connection c(QString::fromStdString(failure.target));
-        c.database.Params = failure.params;
+        c.database.Options = db::ConnectionOptions::FromLines(failure.params);
         bool afterConnectRan = false;
         c.database.AfterConnect = [&](db::Database&) {
             afterConnectRan = true;

@@ -14,7 +14,7 @@ struct ReportList {
     explicit ReportList(const QString& target, const QStringList& params = DataModuleParams(),
                         const char* clientLibrary = db::Client::DefaultLibrary)
         : connection(target, clientLibrary) {
-        connection.database.Params = params;
+        connection.database.Options = db::ConnectionOptions::FromLines(params);
         IBReports.SelectSQL = fbtest::DesignLines("IBReports", "SelectSQL");
         IBReports.RefreshSQL = fbtest::DesignLines("IBReports", "RefreshSQL");
         IBReports.ModifySQL = fbtest::DesignLines("IBReports", "ModifySQL");

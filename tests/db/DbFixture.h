@@ -14,6 +14,11 @@ inline QStringList DataModuleParams() {
     return fbtest::DesignLines("IBD", "Params");
 }
 
+// The parameter block that connection lines give.
+inline QByteArray BlockOf(const QStringList& lines) {
+    return db::ParameterBlock(db::ConnectionOptions::FromLines(lines));
+}
+
 // A connection and its transaction, declared in the data module's order so that destruction
 // commits before it detaches.
 struct Connection {
@@ -21,7 +26,7 @@ struct Connection {
                         const char* clientLibrary = db::Client::DefaultLibrary)
         : client(clientLibrary) {
         database.DatabaseName = target;
-        database.Params = DataModuleParams();
+        database.Options = db::ConnectionOptions::FromLines(DataModuleParams());
     }
 
     db::Client client;

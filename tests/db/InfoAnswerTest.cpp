@@ -50,3 +50,25 @@ TEST(InfoAnswer, LengthsRunningPastTheAnswerFindNothing) {
     EXPECT_FALSE(FindInfoItem(Answer({isc_info_end, isc_info_blob_total_length, 1, 0, 9}),
                               isc_info_blob_total_length));
 }
+
+// Firebird 2.5 to 5 on Linux and Windows; the network layers' texts that follow are the client's
+// and the wire's, never the engine's.
+TEST(InfoAnswer, TheEngineVersionIsTheFirstTextsNumber) {
+    const auto versions = [](std::initializer_list<QByteArray> texts) {
+        QByteArray answer(1, char(texts.size()));
+        for (const QByteArray& text : texts)
+            answer += char(text.size()) + text;
+        return answer;
+    };
+    EXPECT_EQ(db::EngineVersionOf(versions({"LI-V3.0.11.33703 Firebird 3.0",
+                                            "LI-V3.0.11.33703 Firebird 3.0/tcp (h)/P15:CZ",
+                                            "LI-V4.0.5.3140 Firebird 4.0/tcp (h)/P15:CZ"})),
+              "3.0.11");
+    EXPECT_EQ(db::EngineVersionOf(versions({"WI-V2.5.9.27139 Firebird 2.5"})), "2.5.9");
+    EXPECT_EQ(db::EngineVersionOf(versions({"LI-T6.0.0.1 Firebird 6.0 Initial"})), "6.0.0");
+    EXPECT_EQ(db::EngineVersionOf(versions({"an unknown form"})), "an unknown form");
+    EXPECT_EQ(db::EngineVersionOf(versions({})), "");
+    EXPECT_EQ(db::EngineVersionOf(""), "");
+    // A length past the answer's end keeps to the answer.
+    EXPECT_EQ(db::EngineVersionOf(QByteArray("\x01\x7FLI-V4.0.5", 11)), "4.0.5");
+}

@@ -158,9 +158,9 @@ TEST_F(StatementTest, MissingRightIsAPermissionErrorAtPrepare) {
     fbtest::ScratchUser reader(scratch);
     scratch.execute("grant select on REPORTS to " + reader.name());
     Connection limited(scratch.target());
-    limited.database.Params =
-        QStringList{QString::fromStdString("user_name=" + reader.name()),
-                    QString::fromStdString("password=" + reader.password()), "sql_dialect=1"};
+    limited.database.Options = {.user = QString::fromStdString(reader.name()),
+                                .password = QString::fromStdString(reader.password()),
+                                .sqlDialect = 1};
     limited.database.Open();
     limited.transaction.StartTransaction();
     db::Statement statement(limited.database, limited.transaction);

@@ -1,9 +1,11 @@
 // The server's answers to information calls, read as the database layer reads them: an item at
-// the top level, then a count inside the records item.
+// the top level, then a count inside the records item, and the version texts.
 
 #include "FuzzCheck.h"
 #include "db/Client.h"
 #include "db/InfoAnswer.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -36,6 +38,12 @@ std::optional<QByteArrayView> Find(QByteArrayView answer, char item) {
     return value;
 }
 
+// Never longer than the texts' first, which cannot be longer than the value.
+void CheckEngineVersion(QByteArrayView versions) {
+    Require(db::EngineVersionOf(versions).size() <= std::max<qsizetype>(versions.size() - 2, 0),
+            "the engine's version lies in the first text");
+}
+
 } // namespace
 
 // The first byte picks the item; the rest is the answer.
@@ -47,5 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Find(answer, item);
     if (const auto records = Find(answer, isc_info_sql_records))
         Find(*records, item);
+    if (const auto versions = Find(answer, isc_info_firebird_version))
+        CheckEngineVersion(*versions);
     return 0;
 }

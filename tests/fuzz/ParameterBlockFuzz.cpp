@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QStringList lines = size ? Text(data, size).split(u'\n') : QStringList();
     QByteArray block;
     try {
-        block = db::Database::BuildParameterBlock(lines);
+        block = db::ParameterBlock(db::ConnectionOptions::FromLines(lines));
     } catch (const db::Error& error) {
         Require(std::any_of(lines.begin(), lines.end(),
                             [&](const QString& line) { return Refusal(line) == error.what(); }),

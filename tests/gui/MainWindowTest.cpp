@@ -1,9 +1,9 @@
 // The main window as a user meets it, without a database: design, menu, keyboard, open dialog,
 // message boxes and the general error display.
 
-#include "core/ReportCommands.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
+#include "gui/ReportCommands.h"
 #include "support/ModalDriver.h"
 
 #include <QAction>

@@ -2,10 +2,10 @@
 // boxes, the tool works on a scratch database on the real server, and what was stored is read
 // back over a second connection.
 
-#include "core/ReportCommands.h"
 #include "datamodule/Data.h"
 #include "db/Blob.h"
 #include "gui/Main.h"
+#include "gui/ReportCommands.h"
 #include "platform/BackupName.h"
 #include "platform/Files.h"
 #include "support/AppFixture.h"
@@ -170,13 +170,13 @@ protected:
 
 TEST_F(UpdateReportTest, EachCommandReachesItsOwnRow) {
     CreateAndOpen();
-    for (const auto& [command, id] : core::ReportCommands()) {
+    for (const auto& [command, id] : ReportCommands()) {
         user.ChooseFile(Template(id + ".fr3", "new " + id.toUtf8()));
         Run(command.toUtf8().constData());
         ExpectSuccess();
         EXPECT_EQ(user.fileDialogs.back().title, "Select Report for: " + id);
     }
-    for (const auto& [command, id] : core::ReportCommands()) {
+    for (const auto& [command, id] : ReportCommands()) {
         EXPECT_EQ(Stored(id), "new " + id.toUtf8());
         const QStringList backups = QDir(folder.path()).entryList({"B_" + id + "_*.FR3"});
         ASSERT_EQ(backups.size(), 1) << id.toStdString();

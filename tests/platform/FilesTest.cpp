@@ -22,6 +22,16 @@ constexpr qint64 MiB = CopyBufferSize;
 
 constexpr auto FailureOf = &testbed::ErrorText<FileError>;
 
+// A backup as a replacement writes one: the whole source, then finished. Returns its full path.
+template <class Source>
+QString WriteBackup(Source& source, const QString& reportId, const QString& stamp,
+                    const QString& directory) {
+    BackupFile file(reportId, stamp, directory);
+    CopyAll(source, file);
+    file.finish();
+    return file.path();
+}
+
 std::string OpenFailure(const QString& path, const char* systemText) {
     return QStringLiteral("Cannot open file \"%1\". %2").arg(path, systemText).toStdString();
 }

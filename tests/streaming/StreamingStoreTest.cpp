@@ -19,6 +19,11 @@ using testbed::RandomBytes;
 
 namespace {
 
+const db::ConnectionOptions TestLogin{.user = fbtest::User,
+                                      .password = fbtest::Password,
+                                      .connectTimeoutSeconds = 5,
+                                      .wireCompression = true};
+
 class StreamingStoreTest : public testing::Test {
 protected:
     explicit StreamingStoreTest(const std::string& descrType = "blob sub_type 0") {
@@ -44,8 +49,7 @@ protected:
     QTemporaryDir files;
     QTemporaryDir backups;
     testbed::FaultClient faults;
-    streaming::StreamingStore store{
-        scratch.target(), {fbtest::User, fbtest::Password}, 5, true, testbed::FaultClient::Path()};
+    streaming::StreamingStore store{scratch.target(), TestLogin, testbed::FaultClient::Path()};
     core::Replacer replacer{store};
 };
 
@@ -167,8 +171,18 @@ TEST_F(StreamingStoreTest, FingerprintOfIsOneExchangeAndReadsNoLayout) {
     shared.execute("create table REPORTS (ID varchar(20) not null, DESCR blob sub_type 0)");
     shared.insertReport("INVOICE", QByteArray("one"));
     shared.insertReport("INVOICE", QByteArray("two"));
-    streaming::StreamingStore sharing{shared.target(), {fbtest::User, fbtest::Password}, 5, true};
+    streaming::StreamingStore sharing{shared.target(), TestLogin};
     EXPECT_THROW(sharing.FingerprintOf("INVOICE"), store::NotUnique);
+}
+
+// Told by the attach itself, for the journal and the summaries to name the engine.
+TEST_F(StreamingStoreTest, TellsTheEngineItReached) {
+    EXPECT_EQ(store.EngineVersion(), std::nullopt);
+    store.Connect();
+    const std::optional<std::string> engine =
+        scratch.queryValue("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database");
+    ASSERT_TRUE(engine);
+    EXPECT_EQ(store.EngineVersion(), QString::fromStdString(*engine));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "AppFixture.h"
 
-#include "core/ReportCommands.h"
+#include "gui/ReportCommands.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +10,7 @@ namespace apptest {
 
 QStringList ReportIds() {
     QStringList ids;
-    for (const core::ReportCommand& command : core::ReportCommands())
+    for (const ReportCommand& command : ReportCommands())
         ids << command.reportId;
     return ids;
 }

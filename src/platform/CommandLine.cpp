@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
-namespace core {
+namespace platform {
 
 int UsageError(const QString& text) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n",
@@ -32,4 +32,4 @@ std::optional<int> ParseCommandLine(QCommandLineParser& parser, const QStringLis
     return std::nullopt;
 }
 
-} // namespace core
+} // namespace platform

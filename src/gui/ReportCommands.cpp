@@ -5,7 +5,6 @@
 #include <QFile>
 #include <stdexcept>
 
-namespace core {
 namespace {
 
 std::vector<ReportCommand> LoadReportCommands() {
@@ -41,5 +40,3 @@ std::vector<ReportCommand> ParseReportCommands(const QString& text) {
     }
     return commands;
 }
-
-} // namespace core

@@ -3,8 +3,6 @@
 #include <QString>
 #include <vector>
 
-namespace core {
-
 // One layout the window offers: the menu action that replaces it and its report identifier.
 struct ReportCommand {
     QString action;
@@ -17,5 +15,3 @@ const std::vector<ReportCommand>& ReportCommands();
 // Lines of "<action><tab><identifier>"; blank lines and lines starting with "#" say nothing. Any
 // other line fails, naming its number: a layout left out would be a menu command doing nothing.
 std::vector<ReportCommand> ParseReportCommands(const QString& text);
-
-} // namespace core

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <optional>
 
-namespace core {
+namespace platform {
 
 // Exit code of a command line that cannot be understood.
 inline constexpr int UsageExitCode = 2;
@@ -17,4 +17,4 @@ std::optional<int> ParseCommandLine(QCommandLineParser& parser, const QStringLis
 // Tells a usage error on standard error the way ParseCommandLine does, and returns UsageExitCode.
 int UsageError(const QString& text);
 
-} // namespace core
+} // namespace platform
