@@ -22,8 +22,7 @@ TEST(CommitCheckTest, TheLookWaitsForTheLostAttachmentToGo) {
     db::Client client;
     db::Database lost(client);
     lost.DatabaseName = scratch.target();
-    lost.Params = {QStringLiteral("user_name=") + fbtest::User,
-                   QStringLiteral("password=") + fbtest::Password};
+    lost.Options = {.user = fbtest::User, .password = fbtest::Password};
     lost.Open();
     db::Transaction change(lost);
     change.StartTransaction();
