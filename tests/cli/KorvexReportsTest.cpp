@@ -714,10 +714,10 @@ TEST_F(KorvexReportsTest, UndoTakesARunBackWhereItsBytesAreStillThereAndCanBeUnd
     EXPECT_EQ((*skipped)["outcome"].toString().toStdString(), "skipped");
     EXPECT_EQ((*skipped)["undoes"].toString(), runId);
 
-    // The rollout's databases named again, as for their logins: the one the undo skipped is
-    // passed over.
-    run = Reports(
-        {"undo", "--last", "-d", kept.target(), "-d", changed.target(), "-d", crashed.target()});
+    // Taken back by its name; the rollout's databases named again, as for their logins: the one
+    // the undo skipped is passed over.
+    run = Reports({"undo", (*skipped)["run"].toString(), "-d", kept.target(), "-d",
+                   changed.target(), "-d", crashed.target()});
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(stored(kept), "new");
     EXPECT_EQ(stored(crashed), "new");
