@@ -1,6 +1,7 @@
 // korvex-reports as an administrator runs it: a process against scratch databases on the real
 // server, its files read back byte for byte and its database work over a second connection.
 
+#include "ReportsFixture.h"
 #include "db/Database.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
@@ -28,71 +29,9 @@
 #include <sys/sysmacros.h>
 
 using apptest::SampleLayout;
+using namespace clitest;
 
 namespace {
-
-struct ProgramRun {
-    int exitCode = -1;
-    QByteArray out;
-    QString errors;
-};
-
-ProgramRun RunProgram(const QString& program, const QStringList& arguments, const QString& folder,
-                      const QProcessEnvironment& environment) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setWorkingDirectory(folder);
-    process.start(program, arguments);
-    ProgramRun run;
-    if (!process.waitForFinished(120000)) {
-        process.kill();
-        process.waitForFinished();
-        ADD_FAILURE() << "did not end: " << arguments.join(' ').toStdString();
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.errors = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-QString Sha256(const QByteArray& bytes) {
-    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
-}
-
-QByteArray ReadFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-class KorvexReportsTest : public testing::Test {
-protected:
-    KorvexReportsTest() {
-        environment.remove("ISC_USER");
-        environment.remove("ISC_PASSWORD");
-    }
-
-    ProgramRun Reports(const QStringList& arguments) {
-        return RunProgram(KORVEX_REPORTS_BINARY, arguments, folder.path(), environment);
-    }
-    QString File(const QString& name, const QByteArray& content) {
-        const QString path = QDir(folder.path()).filePath(name);
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        return path;
-    }
-    static QString Private(const QString& path) {
-        EXPECT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
-        return path;
-    }
-    QStringList Backups(const QString& id) const {
-        return QDir(folder.path()).entryList({"B_" + id + "_*.FR3"}, QDir::Files, QDir::Name);
-    }
-    QString JournalPath() const { return folder.filePath("korvex-journal.jsonl"); }
-    QList<QJsonObject> Journal() const { return apptest::JsonLines(ReadFile(JournalPath())); }
-
-    QTemporaryDir folder;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-};
 
 class ByteExactTest : public KorvexReportsTest, public testing::WithParamInterface<const char*> {
 protected:

@@ -1,0 +1,80 @@
+#pragma once
+
+// korvex-reports run as a process in a folder of its own, and what it leaves there read back.
+
+#include "support/JsonLines.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace clitest {
+
+struct ProgramRun {
+    int exitCode = -1;
+    QByteArray out;
+    QString errors;
+};
+
+inline ProgramRun RunProgram(const QString& program, const QStringList& arguments,
+                             const QString& folder, const QProcessEnvironment& environment) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        ADD_FAILURE() << "did not end: " << arguments.join(' ').toStdString();
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = process.readAllStandardOutput();
+    run.errors = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+inline QString Sha256(const QByteArray& bytes) {
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex();
+}
+
+inline QByteArray ReadFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+class KorvexReportsTest : public testing::Test {
+protected:
+    KorvexReportsTest() {
+        environment.remove("ISC_USER");
+        environment.remove("ISC_PASSWORD");
+    }
+
+    ProgramRun Reports(const QStringList& arguments) {
+        return RunProgram(KORVEX_REPORTS_BINARY, arguments, folder.path(), environment);
+    }
+    QString File(const QString& name, const QByteArray& content) {
+        const QString path = QDir(folder.path()).filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        return path;
+    }
+    static QString Private(const QString& path) {
+        EXPECT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+        return path;
+    }
+    QStringList Backups(const QString& id) const {
+        return QDir(folder.path()).entryList({"B_" + id + "_*.FR3"}, QDir::Files, QDir::Name);
+    }
+    QString JournalPath() const { return folder.filePath("korvex-journal.jsonl"); }
+    QList<QJsonObject> Journal() const { return apptest::JsonLines(ReadFile(JournalPath())); }
+
+    QTemporaryDir folder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+};
+
+} // namespace clitest
