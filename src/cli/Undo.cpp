@@ -3,6 +3,7 @@
 #include "platform/ConnectionTarget.h"
 
 #include <QJsonValue>
+#include <QSet>
 #include <algorithm>
 
 namespace cli {
@@ -27,6 +28,13 @@ StoredByRun StoredFrom(const QJsonObject& line) {
         {Digest(line, "size_after", "sha256_after"), Digest(line, "size_before", "sha256_before")}};
 }
 
+// An outcome line that rules out its attempt's prepare line: the commit surely did not happen.
+bool FailedAttempt(const QJsonObject& line) {
+    const QString outcome = line["outcome"].toString();
+    return line["event"].toString() == u"outcome" && !line["backup"].toString().isEmpty() &&
+           outcome != u"replaced" && outcome != u"in-doubt";
+}
+
 bool SameDatabase(const QString& a, const QString& b) {
     return platform::ComparableTarget(a) == platform::ComparableTarget(b);
 }
@@ -43,24 +51,22 @@ RunSteps StepsOf(const Journal& journal, const QString& run) {
 
 // The latest run, by its last prepare line, that is not an undo and may have stored something.
 // An undo is taken back only by naming it, so that running the same undo again finishes one that
-// was interrupted instead of reversing it.
+// was interrupted instead of reversing it. Read from the end, an attempt's outcome comes before
+// its prepare line: only the run found is read again, whatever failed after it.
 std::optional<RunSteps> LatestUndoable(const Journal& journal) {
-    QStringList tried;
-    std::optional<RunSteps> found;
+    QSet<QString> failed; // the backups of the attempts that did not store
+    QString found;
     journal.Read(Journal::Direction::Backward, [&](const QJsonObject& line) {
-        const QString run = line["run"].toString();
-        if (line["event"].toString() != u"prepare" || line.contains("undoes") ||
-            tried.contains(run))
+        if (line.contains("undoes"))
             return true;
-        RunSteps steps = StepsOf(journal, run);
-        if (!steps.steps().empty()) {
-            found = std::move(steps);
-            return false;
-        }
-        tried << run;
-        return true;
+        if (FailedAttempt(line))
+            failed.insert(line["backup"].toString());
+        else if (line["event"].toString() == u"prepare" &&
+                 !failed.contains(line["backup"].toString()))
+            found = line["run"].toString();
+        return found.isEmpty();
     });
-    return found;
+    return found.isEmpty() ? std::nullopt : std::optional(StepsOf(journal, found));
 }
 
 // A journal that cannot be read leaves nothing to act on, like one naming no such run.
@@ -79,14 +85,12 @@ void RunSteps::Take(const QJsonObject& line) {
     if (line["run"].toString() != run_)
         return;
     seen_ = true;
-    const QString event = line["event"].toString();
-    const QString backup = line["backup"].toString();
-    const QString outcome = line["outcome"].toString();
-    if (event == u"prepare")
+    if (line["event"].toString() == u"prepare")
         prepared_.push_back(StoredFrom(line));
-    else if (event == u"outcome" && !backup.isEmpty() && outcome != u"replaced" &&
-             outcome != u"in-doubt")
-        std::erase_if(prepared_, [&](const StoredByRun& step) { return step.backup == backup; });
+    else if (FailedAttempt(line))
+        std::erase_if(prepared_, [&](const StoredByRun& step) {
+            return step.backup == line["backup"].toString();
+        });
 }
 
 std::vector<StoredByRun> RunSteps::steps() const {

@@ -1,6 +1,7 @@
 // korvex-reports as an administrator runs it: a process against scratch databases on the real
 // server, its files read back byte for byte and its database work over a second connection.
 
+#include "CommitGate.h"
 #include "ReportsFixture.h"
 #include "db/Database.h"
 #include "db/Statement.h"
@@ -510,33 +511,12 @@ TEST_F(KorvexReportsTest, ACommitLostWithTheServerIsInDoubtAndExitsWithThree) {
     refusing.execute("create exception REFUSED 'layouts are frozen'");
     refusing.execute("create trigger FREEZE for REPORTS before update as begin "
                      "exception REFUSED; end");
-    // The commit of a change to REPORTS waits for a row the test holds.
-    dying.execute("create table GATE (N integer)");
-    dying.execute("create table ARRIVED (N integer)");
-    dying.execute("insert into GATE values (0)");
-    dying.execute("create trigger CHANGED for REPORTS after update as begin "
-                  "rdb$set_context('USER_TRANSACTION', 'CHANGED', '1'); end");
-    dying.execute("create trigger HOLD on transaction commit as begin "
-                  "if (rdb$get_context('USER_TRANSACTION', 'CHANGED') = '1') then begin "
-                  "in autonomous transaction do insert into ARRIVED values (1); "
-                  "update GATE set N = N + 1; end end");
-    db::Client client;
-    db::Database holder(client);
-    holder.DatabaseName = dying.target();
-    holder.Params = QStringList{"user_name=SYSDBA", "password=tallowfen"};
-    holder.Open();
-    db::Transaction holding(holder);
-    holding.StartTransaction();
-    db::Statement hold(holder, holding);
-    hold.Prepare("update GATE set N = N + 1");
-    hold.Execute();
-
+    CommitGate gate(dying);
     QProcess process;
     process.setWorkingDirectory(folder.path());
     process.start(KORVEX_REPORTS_BINARY, {"replace", "VATDEC", File("vatdec.fr3", "v2"), "-d",
                                           dying.target(), "-d", refusing.target()});
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return dying.queryValue("select count(*) from ARRIVED") != "0"; }, 60000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached(); }, 60000));
     server.kill();
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 3);

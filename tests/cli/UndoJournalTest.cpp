@@ -1,6 +1,7 @@
 // Undo trusts only what the journal recorded, and the journal keeps every run's lines readable:
 // korvex-reports run as a process against scratch databases, what it stored read back.
 
+#include "CommitGate.h"
 #include "ReportsFixture.h"
 #include "platform/Files.h"
 #include "support/AppFixture.h"
@@ -160,6 +161,37 @@ TEST_F(UndoJournalTest, EveryAttemptThatMayHoldTheRunsBytesIsTakenBack) {
     EXPECT_EQ(Stored(twice), SampleLayout("INVOICE"));
     EXPECT_EQ(Stored(doubted), SampleLayout("INVOICE"));
     EXPECT_EQ(apptest::JsonLines(run.out).last()["replaced"].toInt(), 2) << run.out.toStdString();
+}
+
+// The server dies with the commit in flight: the JSON summary counts the database in doubt, and
+// once the server is back, undo acts on it as on any database that may hold the run's bytes.
+TEST_F(UndoJournalTest, ACommitInDoubtIsCountedAndUndoActsOnIt) {
+    fbtest::ServerInstance server;
+    fbtest::ScratchDatabase dying{1, server.port()};
+    apptest::CreateReports(dying);
+    CommitGate gate(dying);
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder.path());
+    process.start(KORVEX_REPORTS_BINARY,
+                  {"replace", "INVOICE", File("new.fr3", "new"), "-d", dying.target(), "--json"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached(); }, 60000));
+    server.kill();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitCode(), 3);
+    const QJsonObject summary = apptest::JsonLines(process.readAllStandardOutput()).last();
+    EXPECT_EQ(summary["in_doubt"].toInt(), 1);
+    EXPECT_EQ(summary["failed"].toInt(), 0);
+
+    server.start();
+    dying.reconnect();
+    const ProgramRun run = Reports({"undo", "--last"});
+    EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(run.out, dying.target().toUtf8() +
+                           ": unchanged INVOICE: it already holds the bytes of " +
+                           Journal().first()["backup"].toString().toUtf8() +
+                           "\n1 database(s): 0 replaced, 1 unchanged, 0 failed\n");
+    EXPECT_EQ(Stored(dying), SampleLayout("INVOICE"));
 }
 
 // A run after a journal left without its last line break, and a line nobody can read, hide no
