@@ -54,7 +54,7 @@ RunSteps StepsOf(const Journal& journal, const QString& run) {
 // was interrupted instead of reversing it. Read from the end, an attempt's outcome comes before
 // its prepare line: only the run found is read again, whatever failed after it.
 std::optional<RunSteps> LatestUndoable(const Journal& journal) {
-    QSet<QString> failed; // the backups of the attempts that did not store
+    QSet<QString> failed; // the backups of the attempts that did not store, until their prepare
     QString found;
     journal.Read(Journal::Direction::Backward, [&](const QJsonObject& line) {
         if (line.contains("undoes"))
@@ -62,7 +62,7 @@ std::optional<RunSteps> LatestUndoable(const Journal& journal) {
         if (FailedAttempt(line))
             failed.insert(line["backup"].toString());
         else if (line["event"].toString() == u"prepare" &&
-                 !failed.contains(line["backup"].toString()))
+                 !failed.remove(line["backup"].toString()))
             found = line["run"].toString();
         return found.isEmpty();
     });
