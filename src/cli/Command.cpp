@@ -38,7 +38,8 @@ void Report::Complain(const QString& database, const QString& text) {
     lines.push_back({stderr, ErrorLine(database, text)});
 }
 
-Report Command::Failed(const Target& target, const QString& text) const {
+Report Command::Failed(const Target& target, const QString& text,
+                       const std::stop_token& /*stop*/) const {
     Report report;
     report.failed = true;
     report.Complain(target.database, text);

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 #include <cstdio>
+#include <stop_token>
 #include <vector>
 
 namespace cli {
@@ -82,8 +83,10 @@ public:
     // Its work on one database, on a thread of the rollout's: const, as several run at once.
     virtual Report Run(const Target& target, store::LayoutStore& layouts,
                        Supervisor::Work& work) const = 0;
-    // When it could not be done on the database.
-    virtual Report Failed(const Target& target, const QString& text) const;
+    // When it could not be done on the database; what it writes waits no longer than until the
+    // stop is requested.
+    virtual Report Failed(const Target& target, const QString& text,
+                          const std::stop_token& stop) const;
     // When the database is the one another target named, on which the work is done once.
     Report Duplicate(const Target& target, const Target& first) const;
     // Each database's report in turn, from one thread, once its lines are printed.

@@ -3,19 +3,23 @@
 #include "platform/Files.h"
 
 #include <QJsonObject>
-#include <QList>
 #include <QString>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
+#include <stop_token>
 
 namespace cli {
 
 // What replace, restore and undo are about to store on each database and what came of it, one
 // compact JSON object a line in korvex-journal.jsonl of the backup folder, each line on the disk
 // before the tool goes on. Shared by the threads of a run and by the runs of several processes.
+// A journal that is a symbolic link is refused.
 class Journal {
 public:
     static constexpr const char* FileName = "korvex-journal.jsonl";
+    using Direction = platform::LineReader::Direction;
 
     // The journal of the backup folder, the working directory when empty; opened with the first
     // line.
@@ -23,17 +27,23 @@ public:
 
     const QString& path() const { return path_; }
 
-    // From any thread. Throws std::runtime_error "The journal <path> cannot be written. <why>".
-    void Append(const QJsonObject& line);
+    // From any thread; waits for other writers until the stop is requested. Throws
+    // std::runtime_error "The journal <path> cannot be written. <why>".
+    void Append(const QJsonObject& line, const std::stop_token& stop);
 
-    // Its lines in order, nothing when there is no journal. A line that is not a JSON object, as
-    // a crash in the middle of a write may leave, is passed over.
-    QList<QJsonObject> Read() const;
+    // Hands its lines to the visitor as they are read, in the direction asked, while it returns
+    // true; nothing when there is no journal. Memory does not grow with the journal. A line that
+    // is not a JSON object, as a crash in the middle of a write or an editor may leave, is passed
+    // over and told once on standard error. Throws platform::FileError when it cannot be read.
+    void Read(Direction direction, const std::function<bool(const QJsonObject&)>& visit) const;
 
 private:
+    void tellUnreadable(qint64 offset) const;
+
     const QString path_;
     std::mutex mutex_;
     std::optional<platform::AppendFile> file_;
+    mutable std::set<qint64> told_; // offsets of the unreadable lines told
 };
 
 } // namespace cli

@@ -95,8 +95,8 @@ Report Replace::Run(const Target& target, store::LayoutStore& layouts,
 }
 
 Report Replace::Replacing(const Target& target, const QString& file,
-                          const std::optional<store::ContentDigest>& expected,
-                          store::LayoutStore& layouts, Supervisor::Work& work) const {
+                          const std::optional<Expected>& expected, store::LayoutStore& layouts,
+                          Supervisor::Work& work) const {
     core::Replacer replacer(layouts);
     const Supervisor::Stopper stopper(work, [&](store::LayoutStore::Cancel how) {
         how == store::LayoutStore::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
@@ -109,18 +109,22 @@ Report Replace::Replacing(const Target& target, const QString& file,
     // Like a backup that cannot be written, a journal that cannot be keeps the commit from
     // happening.
     const auto prepare = [&](const core::Outcome& prepared) {
-        journal_->Append(lineFields(target, file, prepared, QStringLiteral("prepare")));
+        journal_->Append(lineFields(target, file, prepared, QStringLiteral("prepare")),
+                         work.stopToken());
     };
-    const core::ReplaceOptions options{.backupDirectory = backupDirectory_,
-                                       .dryRun = dryRun_,
-                                       .verifyStored = true,
-                                       .skipIdenticalContent = true,
-                                       .digests = true,
-                                       .fullVerify = fullVerify_,
-                                       .expectedStored = expected,
-                                       .beforeCommit = prepare};
+    core::ReplaceOptions options{.backupDirectory = backupDirectory_,
+                                 .dryRun = dryRun_,
+                                 .verifyStored = true,
+                                 .skipIdenticalContent = true,
+                                 .digests = true,
+                                 .fullVerify = fullVerify_,
+                                 .beforeCommit = prepare};
+    if (expected) {
+        options.expectedStored = expected->stored;
+        options.expectedFile = expected->file;
+    }
     Report report = Told(target, file, replacer.Replace(reportId(), file, options), work);
-    journalled(target, report);
+    journalled(target, report, work.stopToken());
     return report;
 }
 
@@ -215,16 +219,16 @@ QJsonObject Replace::lineFields(const Target& target, const QString& file,
 
 // A line that cannot be written after the commit loses nothing: the prepare line before it stands
 // for the change, and the stored bytes tell whether it went through.
-void Replace::journalled(const Target& target, Report& report) const {
+void Replace::journalled(const Target& target, Report& report, const std::stop_token& stop) const {
     try {
-        journal_->Append(*report.json);
+        journal_->Append(*report.json, stop);
     } catch (const std::exception& error) {
         report.Complain(target.database, QString::fromUtf8(error.what()));
     }
 }
 
 Report Replace::failedReport(const Target& target, const QString& text) const {
-    Report report = Command::Failed(target, text);
+    Report report = Command::Failed(target, text, {});
     report.Say(QStringLiteral("%1: FAILED %2: nothing stored was changed")
                    .arg(target.database, reportId()));
     return report;
@@ -232,13 +236,14 @@ Report Replace::failedReport(const Target& target, const QString& text) const {
 
 // Failed before the replacement began (the connect, the file to restore) or cut short by a
 // signal: journalled all the same.
-Report Replace::Failed(const Target& target, const QString& text) const {
+Report Replace::Failed(const Target& target, const QString& text,
+                       const std::stop_token& stop) const {
     Report report = failedReport(target, text);
     QJsonObject json = lineFields(target, QString(), core::Outcome{}, QStringLiteral("outcome"));
     json.insert("outcome", "failed");
     json.insert("error", report.json->value("error"));
     report.json = json;
-    journalled(target, report);
+    journalled(target, report, stop);
     return report;
 }
 

@@ -12,10 +12,17 @@ namespace cli {
 // The window's replacement, verified, and not repeated when already done; journalled.
 class Replace : public Command {
 public:
+    // What a run recorded of the bytes it replaced a layout with, and of those it replaced.
+    struct Expected {
+        store::ContentDigest stored; // the database must hold these
+        store::ContentDigest file;   // and the file these
+    };
+
     Replace();
     Report Run(const Target& target, store::LayoutStore& layouts,
                Supervisor::Work& work) const override;
-    Report Failed(const Target& target, const QString& text) const override;
+    Report Failed(const Target& target, const QString& text,
+                  const std::stop_token& stop) const override;
     void Tally(const Report& report) override;
     void Finish(int databases, int failed) override;
     void Count(QJsonObject& summary) const override;
@@ -33,11 +40,11 @@ protected:
     const Journal& journal() const { return *journal_; }
     void Check(const QCommandLineParser& parser) override;
 
-    // The file stored on the database, journalled, only where the stored bytes are the expected
-    // ones when some are.
+    // The file stored on the database, journalled; where bytes are expected, only where the
+    // stored ones and the file's are those.
     Report Replacing(const Target& target, const QString& file,
-                     const std::optional<store::ContentDigest>& expected,
-                     store::LayoutStore& layouts, Supervisor::Work& work) const;
+                     const std::optional<Expected>& expected, store::LayoutStore& layouts,
+                     Supervisor::Work& work) const;
 
 private:
     // The line for the outcome on the database, and its JSON object.
@@ -48,7 +55,7 @@ private:
     QJsonObject lineFields(const Target& target, const QString& file, const core::Outcome& outcome,
                            const QString& event) const;
     // The outcome line written, and the report told when it could not be.
-    void journalled(const Target& target, Report& report) const;
+    void journalled(const Target& target, Report& report, const std::stop_token& stop) const;
     int counted(core::Outcome::Result result) const;
 
     QString backupDirectory_; // empty: the working directory

@@ -199,7 +199,8 @@ Report Rollout::workOn(qsizetype index) {
             return command_.Duplicate(target, targets_[*first]);
         return command_.Run(target, layouts, work);
     } catch (const std::exception& error) {
-        return command_.Failed(target, work.failureText(QString::fromUtf8(error.what())));
+        return command_.Failed(target, work.failureText(QString::fromUtf8(error.what())),
+                               work.stopToken());
     }
 }
 
@@ -289,9 +290,14 @@ int Rollout::finish(qsizetype started, std::optional<int> signal) {
 int Rollout::endInterrupted(int signal, std::unique_lock<std::mutex>& lock) {
     leaving_ = connecting_ > 0;
     const qsizetype started = started_;
+    // Interrupted, what is written of them waits for nothing.
+    std::stop_source interrupted;
+    interrupted.request_stop();
     for (; printed_ < started; ++printed_) {
         const std::optional<Report> report = std::exchange(reports_[printed_], std::nullopt);
-        print(report ? *report : command_.Failed(targets_[printed_], InterruptedText(signal)));
+        print(report ? *report
+                     : command_.Failed(targets_[printed_], InterruptedText(signal),
+                                       interrupted.get_token()));
     }
     lock.unlock();
     finish(started, signal);

@@ -87,8 +87,9 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
     return report;
 }
 
-Report Status::Failed(const Target& target, const QString& text) const {
-    Report report = Command::Failed(target, text);
+Report Status::Failed(const Target& target, const QString& text,
+                      const std::stop_token& stop) const {
+    Report report = Command::Failed(target, text, stop);
     const QJsonObject failed = *report.json;
     report.json = statusFields(target, Unreachable);
     report.json->insert("error", failed["error"]);

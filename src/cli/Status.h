@@ -14,7 +14,8 @@ public:
     Status();
     Report Run(const Target& target, store::LayoutStore& layouts,
                Supervisor::Work& work) const override;
-    Report Failed(const Target& target, const QString& text) const override;
+    Report Failed(const Target& target, const QString& text,
+                  const std::stop_token& stop) const override;
     void Tally(const Report& report) override;
     void Finish(int databases, int failed) override;
     void Count(QJsonObject& summary) const override;

@@ -76,6 +76,7 @@ void Supervisor::Work::step(Clock::time_point now) {
     if (!stopReason_)
         return;
     raisedAt_ = now;
+    stopped_.request_stop();
     stop(store::LayoutStore::Cancel::Raise);
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -48,6 +49,8 @@ public:
 
         // Why the work was stopped ("timed out after 5 s"), else the failure's own text.
         QString failureText(const QString& text) const;
+        // Requested as the work is told to stop: for the waits of its own, such as a lock's.
+        std::stop_token stopToken() const { return stopped_.get_token(); }
 
     private:
         friend class Supervisor;
@@ -59,6 +62,7 @@ public:
         std::optional<QString> stopReason_;
         Clock::time_point raisedAt_;
         bool aborted_ = false;
+        std::stop_source stopped_;
     };
 
     // How to stop the work in flight on the target while this lives.

@@ -1,6 +1,9 @@
 #include "Undo.h"
 
+#include "platform/ConnectionTarget.h"
+
 #include <QJsonValue>
+#include <QSet>
 #include <algorithm>
 
 namespace cli {
@@ -8,62 +11,96 @@ namespace {
 
 const QCommandLineOption Last{QStringLiteral("last"),
                               QStringLiteral("the latest run in the journal that replaced "
-                                             "something, instead of RUN_ID.")};
+                                             "something and is not itself an undo, instead of "
+                                             "RUN_ID.")};
+
+store::ContentDigest Digest(const QJsonObject& line, const char* size, const char* sha256) {
+    return {line[QLatin1String(size)].toInteger(),
+            line[QLatin1String(sha256)].toString().toLatin1()};
+}
 
 StoredByRun StoredFrom(const QJsonObject& line) {
-    return {line["target"].toString(),
-            line["db_user"].toString(),
-            line["id"].toString(),
-            line["backup"].toString(),
-            {line["size_after"].toInteger(), line["sha256_after"].toString().toLatin1()}};
+    return {
+        line["target"].toString(),
+        line["db_user"].toString(),
+        line["id"].toString(),
+        line["backup"].toString(),
+        {Digest(line, "size_after", "sha256_after"), Digest(line, "size_before", "sha256_before")}};
 }
 
-bool Undoable(const QJsonObject& outcome) {
-    const QString told = outcome["outcome"].toString();
-    return told == u"replaced" || told == u"in-doubt";
+// An outcome line that rules out its attempt's prepare line: the commit surely did not happen.
+bool FailedAttempt(const QJsonObject& line) {
+    const QString outcome = line["outcome"].toString();
+    return line["event"].toString() == u"outcome" && !line["backup"].toString().isEmpty() &&
+           outcome != u"replaced" && outcome != u"in-doubt";
 }
 
-// The latest run, line by line from the end, with anything to take back.
-QString LatestReplacingRun(const QList<QJsonObject>& journal) {
-    QStringList seen;
-    for (auto line = journal.crbegin(); line != journal.crend(); ++line) {
-        const QString run = (*line)["run"].toString();
-        if ((*line)["event"].toString() != u"prepare" || seen.contains(run))
-            continue;
-        if (!StoredBy(journal, run).empty())
-            return run;
-        seen << run;
+bool SameDatabase(const QString& a, const QString& b) {
+    return platform::ComparableTarget(a) == platform::ComparableTarget(b);
+}
+
+// The steps of the named run, its lines read from the journal's start.
+RunSteps StepsOf(const Journal& journal, const QString& run) {
+    RunSteps steps(run);
+    journal.Read(Journal::Direction::Forward, [&](const QJsonObject& line) {
+        steps.Take(line);
+        return true;
+    });
+    return steps;
+}
+
+// The latest run, by its last prepare line, that is not an undo and may have stored something.
+// An undo is taken back only by naming it, so that running the same undo again finishes one that
+// was interrupted instead of reversing it. Read from the end, an attempt's outcome comes before
+// its prepare line: only the run found is read again, whatever failed after it.
+std::optional<RunSteps> LatestUndoable(const Journal& journal) {
+    QSet<QString> failed; // the backups of the attempts that did not store, until their prepare
+    QString found;
+    journal.Read(Journal::Direction::Backward, [&](const QJsonObject& line) {
+        if (line.contains("undoes"))
+            return true;
+        if (FailedAttempt(line))
+            failed.insert(line["backup"].toString());
+        else if (line["event"].toString() == u"prepare" &&
+                 !failed.remove(line["backup"].toString()))
+            found = line["run"].toString();
+        return found.isEmpty();
+    });
+    return found.isEmpty() ? std::nullopt : std::optional(StepsOf(journal, found));
+}
+
+// A journal that cannot be read leaves nothing to act on, like one naming no such run.
+template <class Reading> auto ReadOrRefuse(const Journal& journal, Reading reading) {
+    try {
+        return reading();
+    } catch (const platform::FileError& error) {
+        throw UsageProblem{QStringLiteral("the journal %1 cannot be read. %2")
+                               .arg(journal.path(), QString::fromUtf8(error.what()))};
     }
-    return {};
 }
 
 } // namespace
 
-std::vector<StoredByRun> StoredBy(const QList<QJsonObject>& journal, const QString& run) {
-    std::vector<StoredByRun> stored;
-    for (const QJsonObject& line : journal) {
-        if (line["run"].toString() != run)
-            continue;
-        const QString event = line["event"].toString();
-        const auto known = std::ranges::find_if(stored, [&](const StoredByRun& each) {
-            return each.target == line["target"].toString() && !each.settled;
+void RunSteps::Take(const QJsonObject& line) {
+    if (line["run"].toString() != run_)
+        return;
+    seen_ = true;
+    if (line["event"].toString() == u"prepare")
+        prepared_.push_back(StoredFrom(line));
+    else if (FailedAttempt(line))
+        std::erase_if(prepared_, [&](const StoredByRun& step) {
+            return step.backup == line["backup"].toString();
         });
-        if (event == u"prepare" && known == stored.end())
-            stored.push_back(StoredFrom(line));
-        else if (event == u"outcome" && known != stored.end() && Undoable(line))
-            known->settled = line["outcome"].toString() == u"replaced";
-        else if (event == u"outcome" && known != stored.end())
-            stored.erase(known);
-    }
-    return stored;
 }
 
-Target TargetOf(const StoredByRun& stored, const Invocation& invocation) {
-    const auto named = std::ranges::find(invocation.targets, stored.target, &Target::database);
-    Target target = named != invocation.targets.end() ? *named : Target{stored.target, {}};
-    if (!target.login.user && !stored.dbUser.isEmpty())
-        target.login.user = stored.dbUser;
-    return target;
+std::vector<StoredByRun> RunSteps::steps() const {
+    std::vector<StoredByRun> steps;
+    for (const StoredByRun& step : prepared_)
+        if (std::ranges::none_of(steps, [&](const StoredByRun& each) {
+                return SameDatabase(each.target, step.target);
+            }))
+            steps.push_back(step);
+    return steps;
 }
 
 Undo::Undo()
@@ -79,36 +116,51 @@ void Undo::Check(const QCommandLineParser& parser) {
     const QStringList& args = invocation().args;
     if (parser.isSet(Last) == !args.isEmpty())
         throw UsageProblem{QStringLiteral("undo takes a RUN_ID or --last")};
-    const QList<QJsonObject> lines = journal().Read();
-    run_ = args.isEmpty() ? LatestReplacingRun(lines) : args[0];
-    if (run_.isEmpty())
+    const std::optional<RunSteps> run = ReadOrRefuse(journal(), [&] {
+        return args.isEmpty() ? LatestUndoable(journal())
+                              : std::optional(StepsOf(journal(), args[0]));
+    });
+    if (!run)
         throw UsageProblem{QStringLiteral("no run in %1 replaced anything").arg(journal().path())};
-    if (std::ranges::none_of(
-            lines, [&](const QJsonObject& line) { return line["run"].toString() == run_; }))
+    run_ = run->run();
+    if (!run->seen())
         throw UsageProblem{QStringLiteral("no run %1 in %2").arg(run_, journal().path())};
-    steps_ = StoredBy(lines, run_);
+    steps_ = run->steps();
     // Named databases narrow the undo down to them; the rollout's own targets file, naming also
     // those the run left unchanged, serves for their logins.
-    if (!invocation().targets.isEmpty())
+    const QList<Target>& named = invocation().targets;
+    if (!named.isEmpty())
         std::erase_if(steps_, [&](const StoredByRun& step) {
-            return std::ranges::find(invocation().targets, step.target, &Target::database) ==
-                   invocation().targets.end();
+            return std::ranges::none_of(named, [&](const Target& each) {
+                return SameDatabase(each.database, step.target);
+            });
         });
     if (steps_.empty())
         throw UsageProblem{QStringLiteral("run %1 replaced nothing").arg(run_)};
 }
 
+// The database as the command line names it, with its login, else as the journal does; the
+// database user is the journal's where the login sets none, the password the run's.
 QList<Target> Undo::Targets() const {
     QList<Target> targets;
-    for (const StoredByRun& step : steps_)
-        targets << TargetOf(step, invocation());
+    for (const StoredByRun& step : steps_) {
+        const auto named = std::ranges::find_if(invocation().targets, [&](const Target& each) {
+            return SameDatabase(each.database, step.target);
+        });
+        Target target = named != invocation().targets.end() ? *named : Target{step.target, {}};
+        if (!target.login.user && !step.dbUser.isEmpty())
+            target.login.user = step.dbUser;
+        targets << target;
+    }
     return targets;
 }
 
 // Read once for the backup, the stored bytes tell whether the run's are still there.
 Report Undo::Run(const Target& target, store::LayoutStore& layouts, Supervisor::Work& work) const {
-    const auto step = std::ranges::find(steps_, target.database, &StoredByRun::target);
-    return Replacing(target, step->backup, step->stored, layouts, work);
+    const auto step = std::ranges::find_if(steps_, [&](const StoredByRun& each) {
+        return SameDatabase(each.target, target.database);
+    });
+    return Replacing(target, step->backup, step->expected, layouts, work);
 }
 
 } // namespace cli

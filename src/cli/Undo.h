@@ -7,26 +7,39 @@
 
 namespace cli {
 
-// What a run stored on one database, as its journal tells it.
+// What a run may have stored on one database, as its journal tells it.
 struct StoredByRun {
     QString target;
     QString dbUser;
     QString reportId;
-    QString backup;              // the bytes it replaced
-    store::ContentDigest stored; // the bytes it stored
-    bool settled = false;        // an outcome line says replaced; else the stored bytes decide
+    QString backup;             // the bytes it replaced, in a file
+    Replace::Expected expected; // the bytes it stored, and the backup's
 };
 
-// The databases a journalled run replaced a layout on, in its order: each outcome "replaced", and
-// each "prepare" with no outcome after it (the run ended between the two) or a commit in doubt.
-std::vector<StoredByRun> StoredBy(const QList<QJsonObject>& journal, const QString& run);
+// The databases one run may have stored its bytes on, gathered from the journal's lines in order:
+// each prepare line unless the outcome line of the same attempt (the same backup) says it failed,
+// so an outcome "replaced" or "in-doubt", or none at all (the run ended between the two), keeps it,
+// whatever the lines of another attempt on the same database say.
+class RunSteps {
+public:
+    explicit RunSteps(QString run) : run_(std::move(run)) {}
 
-// The database of a journal line as a target to work on: one the command line names keeps its
-// own login; the database user is the journal's where that sets none, the password the run's.
-Target TargetOf(const StoredByRun& stored, const Invocation& invocation);
+    void Take(const QJsonObject& line);
+    const QString& run() const { return run_; }
+    // Whether any line of the run was taken.
+    bool seen() const { return seen_; }
+    // One per database, its first attempt: what was there before the run touched it.
+    std::vector<StoredByRun> steps() const;
 
-// Takes back a journalled run: on each database it replaced a layout on, the backup it made is
-// restored, where the layout still holds what that run stored.
+private:
+    QString run_;
+    bool seen_ = false;
+    std::vector<StoredByRun> prepared_;
+};
+
+// Takes back a journalled run: on each database it may have stored its bytes on, the backup it
+// made is restored, where the layout still holds what that run stored and the backup what the
+// journal recorded of it.
 class Undo final : public Replace {
 public:
     Undo();

@@ -4,6 +4,8 @@
 #include "store/LayoutStore.h"
 #include "store/ServerHash.h"
 
+#include <QFileInfo>
+
 namespace core {
 namespace {
 
@@ -173,11 +175,14 @@ Outcome Replacer::Replace(const QString& reportId, const QString& templatePath,
 
 void Replacer::run(Outcome& outcome, const QString& reportId, const QString& templatePath,
                    const ReplaceOptions& options) {
-    platform::InputFile file(templatePath);
+    platform::InputFile file(templatePath, options.expectedFile
+                                               ? platform::InputFile::Links::Refuse
+                                               : platform::InputFile::Links::Follow);
     report(Phase::ReadingStored);
     store_.Locate(reportId);
-    const std::optional<store::ContentDigest> identical =
-        options.skipIdenticalContent ? std::optional(Hashed({}, file)) : std::nullopt;
+    std::optional<store::ContentDigest> identical;
+    if (options.skipIdenticalContent)
+        identical = options.expectedFile ? *options.expectedFile : Hashed({}, file);
     if (const std::optional<Outcome::Result> ended =
             backUp(outcome, reportId, options, identical ? &*identical : nullptr)) {
         if (*ended == Outcome::Result::Changed)
@@ -191,7 +196,8 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     file.rewind();
     Observed chosen(
         file, file.size(),
-        {options.digests || options.verifyStored, options.verifyStored && !options.fullVerify},
+        {options.digests || options.verifyStored || options.expectedFile.has_value(),
+         options.verifyStored && !options.fullVerify},
         [this](qint64 done, qint64 total) { report(Phase::ReadingTemplate, done, total); });
     if (options.dryRun) {
         store::DigestSink ignored;
@@ -204,7 +210,7 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
 
     store_.Write(chosen);
     outcome.replacement = chosen.digest();
-    postAndCommit(outcome, reportId, file, options, chosen.serverHash());
+    postAndCommit(outcome, reportId, file, templatePath, options, chosen.serverHash());
 }
 
 // The stored layout, read once, to a new backup file. Bytes equal to the digest to compare leave
@@ -234,8 +240,10 @@ std::optional<Outcome::Result> Replacer::backUp(Outcome& outcome, const QString&
 }
 
 void Replacer::postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
-                             const ReplaceOptions& options, qint64 serverHash) {
+                             const QString& templatePath, const ReplaceOptions& options,
+                             qint64 serverHash) {
     try {
+        checkSent(outcome.replacement, templatePath, options);
         report(outcome.replacement.size > 0 ? Phase::SendingNew : Phase::WaitingForDatabase, 0,
                outcome.replacement.size);
         store_.Post();
@@ -280,6 +288,23 @@ bool Replacer::settleLostCommit(Outcome& outcome, const QString& reportId,
         outcome.text = InDoubtText(reportId, cause, QString::fromUtf8(error.what()));
         return true;
     }
+}
+
+// What was read from the file and sent is what it was known to hold, hashed on the way: a check
+// of the file before the send could not tell what the send then read.
+void Replacer::checkSent(const store::ContentDigest& sent, const QString& templatePath,
+                         const ReplaceOptions& options) {
+    if (!options.expectedFile || sent == *options.expectedFile)
+        return;
+    throw std::runtime_error(
+        QStringLiteral("The file %1 holds other bytes than expected (%2 bytes, SHA-256 %3, "
+                       "where %4 bytes, SHA-256 %5 were expected)")
+            .arg(QFileInfo(templatePath).absoluteFilePath())
+            .arg(sent.size)
+            .arg(QString::fromLatin1(sent.sha256))
+            .arg(options.expectedFile->size)
+            .arg(QString::fromLatin1(options.expectedFile->sha256))
+            .toStdString());
 }
 
 // The length and hash the store tells in one round trip stand for the bytes, unless a full read

@@ -49,6 +49,10 @@ struct ReplaceOptions {
     bool fullVerify = false; // verifying, read it back whole even where its length and hash tell
     // Only where the stored bytes are these: else Changed, told by the read the backup takes.
     std::optional<store::ContentDigest> expectedStored = std::nullopt;
+    // The bytes the file is known to hold, e.g. a backup's as recorded: compared with the stored
+    // ones in its place, so the file is read once, and any other bytes read fail the replacement
+    // before its commit. Such a file is never reached through a symbolic link.
+    std::optional<store::ContentDigest> expectedFile = std::nullopt;
     // Runs once the new bytes are posted and verified, just before the commit, with the digests
     // and the backup's path; an exception from it fails the replacement, rolled back.
     std::function<void(const Outcome&)> beforeCommit = nullptr;
@@ -102,10 +106,13 @@ private:
                                           const ReplaceOptions& options,
                                           const store::ContentDigest* unlessEqual);
     void postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
-                       const ReplaceOptions& options, qint64 serverHash);
+                       const QString& templatePath, const ReplaceOptions& options,
+                       qint64 serverHash);
     bool settleLostCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
                           const QString& cause);
     void verifyStored(const store::ContentDigest& expected, qint64 serverHash, bool full);
+    static void checkSent(const store::ContentDigest& sent, const QString& templatePath,
+                          const ReplaceOptions& options);
     void report(Phase phase, qint64 done = 0, qint64 total = 0);
     void reportTransfer(qint64 done, qint64 total);
 

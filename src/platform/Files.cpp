@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <cerrno>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <langinfo.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -33,6 +35,15 @@ QString SystemText(int error) {
 
 FileError OpenFailure(const QString& path, int error) {
     return FileError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemText(error)));
+}
+
+// open(2) with O_NOFOLLOW says only "Too many levels of symbolic links".
+FileError OpenFailureNoFollow(const QString& path, int error) {
+    if (error != ELOOP)
+        return OpenFailure(path, error);
+    return FileError(
+        QStringLiteral("Cannot open file \"%1\". It is a symbolic link, which is not followed")
+            .arg(path));
 }
 
 FileError CreateFailure(const QString& path, int error) {
@@ -104,12 +115,13 @@ int FileDescriptor::release() {
     return fd;
 }
 
-InputFile::InputFile(const QString& path)
+InputFile::InputFile(const QString& path, Links links)
     : path_(FullPath(path)),
       // Non-blocking, so that a FIFO without a writer does not hang the open.
-      fd_(OpenPath(path_, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)) {
+      fd_(OpenPath(path_, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                              (links == Links::Refuse ? O_NOFOLLOW : 0))) {
     if (!fd_)
-        throw OpenFailure(path_, errno);
+        throw OpenFailureNoFollow(path_, errno);
     struct stat status;
     if (::fstat(fd_.get(), &status) != 0)
         throw OpenFailure(path_, errno);
@@ -175,13 +187,25 @@ void SpecialFileOutput::close() {
 
 namespace {
 
-// Holds an exclusive flock on a file for its life.
+// How often a wait for a lock looks whether it is to stop.
+constexpr std::chrono::milliseconds LockPoll(20);
+
+FileError GaveUpWaiting() {
+    return FileError(StreamWriteError + QStringLiteral(". Gave up waiting for its lock"));
+}
+
+// Holds an exclusive flock on a file for its life. The wait polls: nothing else can end a flock
+// that blocks while the termination signals are held.
 class ExclusiveLock {
 public:
-    explicit ExclusiveLock(int fd) : fd_(fd) {
-        while (::flock(fd_, LOCK_EX) != 0)
-            if (errno != EINTR)
+    ExclusiveLock(int fd, const std::stop_token& stop) : fd_(fd) {
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
                 throw WriteFailure(errno);
+            if (stop.stop_requested())
+                throw GaveUpWaiting();
+            std::this_thread::sleep_for(LockPoll);
+        }
     }
     ~ExclusiveLock() { ::flock(fd_, LOCK_UN); }
     ExclusiveLock(const ExclusiveLock&) = delete;
@@ -200,14 +224,14 @@ QString DirectoryOf(const QString& path) {
 
 AppendFile::AppendFile(const QString& path) {
     const QString full = FullPath(path);
-    // Non-blocking, so that a FIFO without a reader fails the open instead of hanging it.
-    constexpr int Flags = O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // Non-blocking, so that a FIFO does not hang the open. Readable for the file's last byte.
+    constexpr int Flags = O_RDWR | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
     fd_.reset(OpenPath(full, Flags | O_CREAT | O_EXCL, 0666));
     const bool created = bool(fd_);
     if (!created && errno == EEXIST)
         fd_.reset(OpenPath(full, Flags));
     if (!fd_)
-        throw OpenFailure(full, errno);
+        throw OpenFailureNoFollow(full, errno);
     struct stat status;
     if (::fstat(fd_.get(), &status) != 0)
         throw OpenFailure(full, errno);
@@ -220,12 +244,17 @@ AppendFile::AppendFile(const QString& path) {
     }
 }
 
-void AppendFile::append(const QByteArray& line) {
-    const ExclusiveLock lock(fd_.get());
+void AppendFile::append(const QByteArray& line, const std::stop_token& stop) {
+    std::unique_lock thread(threads_, std::defer_lock);
+    while (!thread.try_lock_for(LockPoll))
+        if (stop.stop_requested())
+            throw GaveUpWaiting();
+    const ExclusiveLock lock(fd_.get(), stop);
     struct stat before;
     if (::fstat(fd_.get(), &before) != 0)
         throw WriteFailure(errno);
-    int error = WriteAll(fd_.get(), line.constData(), line.size());
+    const QByteArray bytes = separated(line, before.st_size);
+    int error = WriteAll(fd_.get(), bytes.constData(), bytes.size());
     if (error == 0 && ::fsync(fd_.get()) != 0)
         error = errno;
     if (error != 0) {
@@ -233,6 +262,96 @@ void AppendFile::append(const QByteArray& line) {
         [[maybe_unused]] const int ignored = ::ftruncate(fd_.get(), before.st_size);
         throw WriteFailure(error);
     }
+}
+
+// Under the lock: the line, after a line break when the file's last byte is not one.
+QByteArray AppendFile::separated(const QByteArray& line, qint64 size) const {
+    char last = '\n';
+    if (size > 0) {
+        const ssize_t got = ::pread(fd_.get(), &last, 1, size - 1);
+        if (got != 1)
+            throw WriteFailure(got < 0 ? errno : EIO);
+    }
+    return last == '\n' ? line : '\n' + line;
+}
+
+namespace {
+
+constexpr qint64 LineChunk = 65536;
+
+FileError ReadFailure(int error) {
+    return FileError(StreamReadError + QStringLiteral(". ") + SystemText(error));
+}
+
+} // namespace
+
+LineReader::LineReader(const QString& path, Direction direction)
+    : fd_(OpenPath(FullPath(path), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW)),
+      direction_(direction) {
+    if (!fd_ && errno == ENOENT) {
+        ended_ = true;
+        return;
+    }
+    if (!fd_)
+        throw OpenFailureNoFollow(FullPath(path), errno);
+    struct stat status;
+    if (::fstat(fd_.get(), &status) != 0)
+        throw OpenFailure(FullPath(path), errno);
+    if (!S_ISREG(status.st_mode))
+        throw OpenFailure(FullPath(path), S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    position_ = pendingAt_ = direction == Direction::Forward ? 0 : status.st_size;
+}
+
+std::optional<LineReader::Line> LineReader::next() {
+    while (!ended_) {
+        const qsizetype lineBreak =
+            direction_ == Direction::Forward ? pending_.indexOf('\n') : pending_.lastIndexOf('\n');
+        if (lineBreak >= 0 && direction_ == Direction::Forward) {
+            Line line{pending_.left(lineBreak), pendingAt_};
+            pending_.remove(0, lineBreak + 1);
+            pendingAt_ += lineBreak + 1;
+            return line;
+        }
+        if (lineBreak >= 0) {
+            Line line{pending_.mid(lineBreak + 1), pendingAt_ + lineBreak + 1};
+            pending_.truncate(lineBreak);
+            return line;
+        }
+        if (!fill()) {
+            // The text after the last line break, or before the first, is a line too.
+            ended_ = true;
+            if (!pending_.isEmpty())
+                return Line{std::exchange(pending_, {}), pendingAt_};
+        }
+    }
+    return std::nullopt;
+}
+
+bool LineReader::fill() {
+    const bool forward = direction_ == Direction::Forward;
+    const qint64 count = forward ? LineChunk : std::min(LineChunk, position_);
+    QByteArray chunk(count, Qt::Uninitialized);
+    const qint64 at = forward ? position_ : position_ - count;
+    ssize_t got;
+    do
+        got = count == 0 ? 0 : ::pread(fd_.get(), chunk.data(), count, at);
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+        throw ReadFailure(errno);
+    // Backward, the chunk must meet the text read before it.
+    if (!forward && got != count)
+        throw ReadFailure(EIO);
+    if (got == 0)
+        return false;
+    chunk.truncate(got);
+    if (forward) {
+        pending_ += chunk;
+        position_ += got;
+    } else {
+        pending_.prepend(chunk);
+        position_ = pendingAt_ = at;
+    }
+    return true;
 }
 
 void DirectoryEntry::hold(QByteArray name) {

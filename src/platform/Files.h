@@ -7,7 +7,10 @@
 #include <QtGlobal>
 #include <ctime>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <stop_token>
 
 namespace platform {
 
@@ -51,13 +54,16 @@ private:
 // - "Is a directory" for a directory, "Operation not supported" for any other file that is not a
 //   regular file (FIFO, device, socket), without waiting for a writer or reading anything;
 // - "File too large" for 2 GiB or more, which content cannot hold.
+// - "It is a symbolic link, which is not followed" for a link where links are refused.
 // The lock is advisory: it keeps out other users of flock, not plain writers; those are caught
 // by the check at the end of the read.
 class InputFile {
 public:
     static constexpr qint64 MaxSize = Q_INT64_C(0x7FFFFFFF);
 
-    explicit InputFile(const QString& path);
+    enum class Links { Follow, Refuse };
+
+    explicit InputFile(const QString& path, Links links = Links::Follow);
 
     // Copies up to max bytes; "Stream read error" on failure. Returns 0 only at the end of a
     // file read whole and unchanged: as many bytes as it had when opened, and the same size and
@@ -100,16 +106,55 @@ private:
 // A file that whole lines are appended to by several threads and processes: each line goes in
 // one write under an exclusive flock with O_APPEND and is on the disk before append returns, so
 // lines never interleave and one told written survives a crash. A line the system takes only in
-// part is cut off again. Created when missing (the directory then flushed too). Failures: "Cannot
-// open file \"<full path>\". <system text>", "Stream write error. <system text>".
+// part is cut off again, and a line always starts a line of its own, whatever the file ends with
+// (an editor's save, a crash mid-write). Created when missing (the directory then flushed too);
+// a symbolic link is never followed. Failures: "Cannot open file \"<full path>\". <system text>",
+// "Stream write error. <system text>".
 class AppendFile {
 public:
     explicit AppendFile(const QString& path);
 
-    void append(const QByteArray& line);
+    // The line, ending in a line break. Waits for the other writers, the process's threads and
+    // other processes alike, until the stop is requested: then "Stream write error. Gave up
+    // waiting for its lock".
+    void append(const QByteArray& line, const std::stop_token& stop = {});
 
 private:
+    QByteArray separated(const QByteArray& line, qint64 size) const;
+
     FileDescriptor fd_;
+    std::timed_mutex threads_; // flock does not keep apart the threads sharing the descriptor
+};
+
+// The lines of a regular file, read a chunk at a time so that memory holds no more than the
+// longest line: from the first on, or from the last back. Takes no lock, as a file that others
+// append to is read while they do (what they add after the open may or may not be read), and
+// never follows a symbolic link. Failures: "Cannot open file \"<full path>\". <system text>" as
+// for InputFile, "Stream read error. <system text>".
+class LineReader {
+public:
+    enum class Direction { Forward, Backward };
+    struct Line {
+        QByteArray text; // without its line break
+        qint64 offset;   // of its first byte in the file
+    };
+
+    // A file that does not exist has no lines.
+    LineReader(const QString& path, Direction direction);
+
+    // The next line in the direction read; nullopt past the last.
+    std::optional<Line> next();
+
+private:
+    // Another chunk in the direction read into pending_; false at the end of the file.
+    bool fill();
+
+    FileDescriptor fd_;
+    const Direction direction_;
+    qint64 position_ = 0;  // of the next chunk: its start forward, its end backward
+    qint64 pendingAt_ = 0; // pending_'s offset in the file
+    QByteArray pending_;
+    bool ended_ = false;
 };
 
 // A name this program made in a directory, removed again when this is destroyed unless released

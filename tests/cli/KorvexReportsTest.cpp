@@ -1,6 +1,7 @@
 // korvex-reports as an administrator runs it: a process against scratch databases on the real
 // server, its files read back byte for byte and its database work over a second connection.
 
+#include "CommitGate.h"
 #include "ReportsFixture.h"
 #include "db/Database.h"
 #include "db/Statement.h"
@@ -29,11 +30,7 @@
 #include <sys/sysmacros.h>
 
 using apptest::SampleLayout;
-using clitest::KorvexReportsTest;
-using clitest::ProgramRun;
-using clitest::ReadFile;
-using clitest::RunProgram;
-using clitest::Sha256;
+using namespace clitest;
 
 namespace {
 
@@ -518,33 +515,12 @@ TEST_F(KorvexReportsTest, ACommitLostWithTheServerIsInDoubtAndExitsWithThree) {
     refusing.execute("create exception REFUSED 'layouts are frozen'");
     refusing.execute("create trigger FREEZE for REPORTS before update as begin "
                      "exception REFUSED; end");
-    // The commit of a change to REPORTS waits for a row the test holds.
-    dying.execute("create table GATE (N integer)");
-    dying.execute("create table ARRIVED (N integer)");
-    dying.execute("insert into GATE values (0)");
-    dying.execute("create trigger CHANGED for REPORTS after update as begin "
-                  "rdb$set_context('USER_TRANSACTION', 'CHANGED', '1'); end");
-    dying.execute("create trigger HOLD on transaction commit as begin "
-                  "if (rdb$get_context('USER_TRANSACTION', 'CHANGED') = '1') then begin "
-                  "in autonomous transaction do insert into ARRIVED values (1); "
-                  "update GATE set N = N + 1; end end");
-    db::Client client;
-    db::Database holder(client);
-    holder.DatabaseName = dying.target();
-    holder.Options = {.user = "SYSDBA", .password = "tallowfen"};
-    holder.Open();
-    db::Transaction holding(holder);
-    holding.StartTransaction();
-    db::Statement hold(holder, holding);
-    hold.Prepare("update GATE set N = N + 1");
-    hold.Execute();
-
+    CommitGate gate(dying);
     QProcess process;
     process.setWorkingDirectory(folder.path());
     process.start(KORVEX_REPORTS_BINARY, {"replace", "VATDEC", File("vatdec.fr3", "v2"), "-d",
                                           dying.target(), "-d", refusing.target()});
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return dying.queryValue("select count(*) from ARRIVED") != "0"; }, 60000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gate.reached(); }, 60000));
     server.kill();
     ASSERT_TRUE(process.waitForFinished(60000));
     EXPECT_EQ(process.exitCode(), 3);
@@ -661,10 +637,10 @@ TEST_F(KorvexReportsTest, UndoTakesARunBackWhereItsBytesAreStillThereAndCanBeUnd
     EXPECT_EQ((*skipped)["outcome"].toString().toStdString(), "skipped");
     EXPECT_EQ((*skipped)["undoes"].toString(), runId);
 
-    // The rollout's databases named again, as for their logins: the one the undo skipped is
-    // passed over.
-    run = Reports(
-        {"undo", "--last", "-d", kept.target(), "-d", changed.target(), "-d", crashed.target()});
+    // Taken back by its name; the rollout's databases named again, as for their logins: the one
+    // the undo skipped is passed over.
+    run = Reports({"undo", (*skipped)["run"].toString(), "-d", kept.target(), "-d",
+                   changed.target(), "-d", crashed.target()});
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_EQ(stored(kept), "new");
     EXPECT_EQ(stored(crashed), "new");
