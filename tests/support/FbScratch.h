@@ -1,7 +1,9 @@
 #pragma once
 
 // Test bed on the real Firebird test server (127.0.0.1:3050, SYSDBA / tallowfen, started by
-// `scripts/fbserver.sh start`).
+// `scripts/fbserver.sh start`). KORVEX_TEST_SERVER_VERSION (3 or 4) names the engine the tests
+// expect there and the one each private server runs; a database on a server of another major
+// version is refused, so a run never passes against the wrong engine.
 //
 // It talks to the client library directly and never uses src/db, so what a test checks through it
 // (what the server really stores, whether a commit really happened) does not depend on the code
@@ -30,6 +32,15 @@ namespace fbtest {
 inline constexpr int ServerPort = 3050;
 inline constexpr const char* User = "SYSDBA";
 inline constexpr const char* Password = "tallowfen";
+
+// KORVEX_TEST_SERVER_VERSION, or empty when unset (any engine, the script's default for private
+// servers). Throws for a value that names no supported engine.
+std::string ServerVersion();
+
+// The engine version of the server on the port, e.g. "3.0.11" or "4.0.5", from its service manager.
+std::string EngineVersion(int port = ServerPort);
+// Throws unless the server on the port runs the engine KORVEX_TEST_SERVER_VERSION names.
+void ExpectServerVersion(int port = ServerPort);
 
 // "127.0.0.1:<path>" on the shared server's port, "127.0.0.1/<port>:<path>" on any other.
 std::string Target(const std::string& path, int port = ServerPort);
@@ -106,12 +117,13 @@ private:
     std::string password_ = "Qx7-login"; // found in no path or message
 };
 
-// A private Firebird server of its own (scripts/fbserver.sh start --port N --dir D) on a free
-// port, for tests that kill a server under a connection without disturbing the shared one.
-// Stopped and its folder removed at destruction.
+// A private Firebird server of its own (scripts/fbserver.sh start --port N --dir D, and --version
+// from KORVEX_TEST_SERVER_VERSION) on a free port, for tests that kill a server under a connection
+// without disturbing the shared one. Stopped and its folder removed at destruction.
 class ServerInstance {
 public:
-    ServerInstance();
+    // Firebird 3 or 4 ("3", "4"), or empty for the script's default.
+    explicit ServerInstance(std::string version = ServerVersion());
     ~ServerInstance();
     ServerInstance(const ServerInstance&) = delete;
     ServerInstance& operator=(const ServerInstance&) = delete;
@@ -127,9 +139,13 @@ public:
 private:
     void script(const std::string& action) const;
 
+    std::string version_;
     std::string dir_;
     int port_;
 };
+
+// Whether scripts/fbserver.sh finds this engine's server ("3", "4") installed here.
+bool ServerInstalled(const std::string& version);
 
 // The server stopped by SIGSTOP while this lives, as a hung server or host is: connections stay
 // open and nothing answers. SIGCONT at destruction.
