@@ -234,7 +234,7 @@ SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace, int port)
                               workspace.write(QStringLiteral("b.fr3"), contents[1])};
     const auto scratch =
         ReportsDatabase({CoreRow, FloorRow, CliRow, PlainRow, SmallRow}, contents[1], port);
-    SpeedResult result{plan, {}, {}, {}, {}, {}, {}, 0, 0, {}, {}, 0, fbtest::EngineVersion(port)};
+    SpeedResult result{plan, {}, {}, {}, {}, {}, {}, 0, 0, {}, {}, 0, scratch->engineVersion()};
     result.cliIdle =
         CliReplace(SmallRow, workspace.write(QStringLiteral("small.fr3"), RandomBytes(100, seed)),
                    scratch->target(), workspace)

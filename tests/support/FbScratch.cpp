@@ -11,10 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <netinet/in.h>
 #include <random>
-#include <set>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <thread>
@@ -91,87 +89,23 @@ std::string ServerVersion() {
     return version;
 }
 
-namespace {
-
-// The service manager's connection, detached at destruction.
-class ServiceAttachment {
-public:
-    explicit ServiceAttachment(int port) {
-        std::string spb{char(isc_spb_version), char(isc_spb_current_version)};
-        for (const auto& [item, text] :
-             {std::pair{isc_spb_user_name, User}, {isc_spb_password, Password}})
-            spb += std::string{char(item), char(std::strlen(text))} + text;
-        std::string name = Target("service_mgr", port);
-        ISC_STATUS_ARRAY status;
-        check(isc_service_attach(status, 0, name.data(), &handle_,
-                                 static_cast<unsigned short>(spb.size()), spb.data()),
-              status, "attach to the service manager");
-    }
-    ~ServiceAttachment() {
-        ISC_STATUS_ARRAY status;
-        isc_service_detach(status, &handle_);
-    }
-    ServiceAttachment(const ServiceAttachment&) = delete;
-    ServiceAttachment& operator=(const ServiceAttachment&) = delete;
-
-    // "LI-V4.0.5.3140 Firebird 4.0" and the like.
-    std::string serverVersion() {
-        char request = isc_info_svc_server_version;
-        char answer[512]{};
-        ISC_STATUS_ARRAY status;
-        check(isc_service_query(status, &handle_, nullptr, 0, nullptr, 1, &request, sizeof answer,
-                                answer),
-              status, "query the server's version");
-        if (answer[0] != isc_info_svc_server_version)
-            throw std::runtime_error("fbtest: the service manager named no version");
-        const auto length = static_cast<std::size_t>(
-            isc_portable_integer(reinterpret_cast<const ISC_UCHAR*>(answer + 1), 2));
-        return std::string(answer + 3, std::min(length, sizeof answer - 3));
-    }
-
-private:
-    isc_svc_handle handle_ = 0;
-};
-
-} // namespace
-
-std::string EngineVersion(int port) {
-    const std::string full = ServiceAttachment(port).serverVersion();
-    const auto start = full.find("-V");
-    if (start == std::string::npos)
-        throw std::runtime_error("fbtest: unexpected server version \"" + full + "\"");
-    const auto end = full.find_first_not_of("0123456789.", start + 2);
-    // The build number is not part of the release's name.
-    std::string version = full.substr(start + 2, end - start - 2);
-    return version.substr(0, version.rfind('.'));
-}
-
-// Asked once per port: a server restarted by a test runs the same engine.
-void ExpectServerVersion(int port) {
-    const std::string wanted = ServerVersion();
-    if (wanted.empty())
-        return;
-    static std::mutex mutex;
-    static std::set<int> checked;
-    std::lock_guard lock(mutex);
-    if (checked.contains(port))
-        return;
-    const std::string running = EngineVersion(port);
-    if (!running.starts_with(wanted + "."))
-        throw std::runtime_error("fbtest: the server on 127.0.0.1:" + std::to_string(port) +
-                                 " runs Firebird " + running + ", not the " + wanted +
-                                 " KORVEX_TEST_SERVER_VERSION names");
-    checked.insert(port);
-}
-
 std::string Target(const std::string& path, int port) {
     const std::string host = port == ServerPort ? "127.0.0.1" : "127.0.0.1/" + std::to_string(port);
     return host + ":" + path;
 }
 
 ScratchDatabase::ScratchDatabase(int dialect, int port)
+    : ScratchDatabase(Created{}, dialect, port) {
+    // Checked once the database is there, so that a refusal drops it like any other end.
+    const std::string wanted = ServerVersion();
+    if (!wanted.empty() && !engineVersion().starts_with(wanted + "."))
+        throw std::runtime_error("fbtest: the server on 127.0.0.1:" + std::to_string(port_) +
+                                 " runs Firebird " + engineVersion() + ", not the " + wanted +
+                                 " KORVEX_TEST_SERVER_VERSION names");
+}
+
+ScratchDatabase::ScratchDatabase(Created, int dialect, int port)
     : dialect_(dialect), port_(port), path_(uniqueDatabasePath()) {
-    ExpectServerVersion(port_);
     const std::string sql = "create database " + sqlLiteral(Target(path_, port_)) + " user " +
                             sqlLiteral(User) + " password " + sqlLiteral(Password);
     isc_tr_handle tr = 0;
@@ -202,6 +136,11 @@ void ScratchDatabase::reconnect() {
     check(isc_attach_database(status, 0, target.c_str(), &db_, static_cast<short>(dpb.size()),
                               dpb.data()),
           status, "attach");
+}
+
+std::string ScratchDatabase::engineVersion() {
+    return queryValue("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database")
+        .value_or("");
 }
 
 QString ScratchDatabase::target() const {

@@ -37,11 +37,6 @@ inline constexpr const char* Password = "tallowfen";
 // servers). Throws for a value that names no supported engine.
 std::string ServerVersion();
 
-// The engine version of the server on the port, e.g. "3.0.11" or "4.0.5", from its service manager.
-std::string EngineVersion(int port = ServerPort);
-// Throws unless the server on the port runs the engine KORVEX_TEST_SERVER_VERSION names.
-void ExpectServerVersion(int port = ServerPort);
-
 // "127.0.0.1:<path>" on the shared server's port, "127.0.0.1/<port>:<path>" on any other.
 std::string Target(const std::string& path, int port = ServerPort);
 
@@ -59,6 +54,8 @@ public:
     // The connection target for db::Database::DatabaseName.
     QString target() const;
     int dialect() const { return dialect_; }
+    // The server's engine, e.g. "3.0.12" or "4.0.5".
+    std::string engineVersion();
 
     // Attaches afresh, e.g. after its server was killed and started again.
     void reconnect();
@@ -90,6 +87,10 @@ public:
     void insertReport(const std::string& id, const std::optional<QByteArray>& content);
 
 private:
+    struct Created {};
+    // Creates the database; the public constructor then checks the engine, with the destructor
+    // to drop it if that fails.
+    ScratchDatabase(Created, int dialect, int port);
     // Runs a statement with one BLOB parameter, filled with this content.
     void executeWithBlob(const std::string& sql, const std::optional<QByteArray>& content);
 
