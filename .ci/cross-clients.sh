@@ -10,7 +10,8 @@ readonly chroot_dir=$1 inside=$2 fb4_port=$3
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 readonly repo
 readonly PASSWORD=tallowfen
-# Seen as $chroot_dir$work from here and as $work inside: both clients read and write there.
+# Seen as $chroot_dir$work from here and as $work inside: both clients run there and name their
+# files relative to it.
 readonly work=/tmp/korvex-cross-clients
 
 fail() {
@@ -40,11 +41,11 @@ EOF
 # $1 writes the content, $2 reads it back; $3 names the pair and the server for a failure.
 replace_then_export() {
     local writer=$1 reader=$2 what=$3 target=$4 content=$5
-    local login=(-d "$target" --user SYSDBA --password-file "$work/password")
-    "$writer" replace CROSS "$work/$content" "${login[@]}" --backup-dir "$work/backups" >/dev/null ||
+    local login=(-d "$target" --user SYSDBA --password-file password)
+    "$writer" replace CROSS "$content" "${login[@]}" --backup-dir backups >/dev/null ||
         fail "$what: the replacement failed"
     rm -f "$chroot_dir$work/read-back"
-    "$reader" export CROSS "$work/read-back" "${login[@]}" >/dev/null ||
+    "$reader" export CROSS read-back "${login[@]}" >/dev/null ||
         fail "$what: the export failed"
     cmp "$chroot_dir$work/$content" "$chroot_dir$work/read-back" ||
         fail "$what: the layout read back differs from the one stored"
