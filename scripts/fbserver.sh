@@ -120,6 +120,8 @@ write_config() {
     rm -rf "$dir/intl" "$dir/plugins"
     mkdir "$dir/intl"
     cp "$root/intl/libfbintl.so" "$dir/intl/"
+    # Firebird 4 knows the module's character sets only from this list.
+    [[ -e $root/intl/fbintl.conf ]] && cp -L "$root/intl/fbintl.conf" "$dir/intl/"
     cp -r --link "$root/plugins" "$dir/plugins" 2>/dev/null || cp -r "$root/plugins" "$dir/plugins"
     # Each release's own default: Firebird 4 asks clients for Srp256.
     local auth=Srp
