@@ -1,18 +1,39 @@
 #!/usr/bin/env bash
-# Installs every build, test and run dependency from Debian packages. Quick when nothing
-# is missing: apt is only touched for packages dpkg does not report as installed.
+# Installs every build, test and run dependency from Debian packages, on Debian 12 or 13.
+# Quick when nothing is missing: apt is only touched for packages dpkg does not report as
+# installed.
 set -euo pipefail
 
-readonly PACKAGES=(
+# The same names on every supported release: the generic ones follow each release's default
+# compiler and client library.
+readonly COMMON_PACKAGES=(
     g++ cmake ninja-build libgtest-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-dev
     qt6-base-dev fonts-dejavu-core
-    firebird3.0-server firebird3.0-server-core firebird3.0-utils firebird-dev libfbclient2
+    firebird-dev libfbclient2
     xvfb xauth imagemagick
     procps util-linux
     dpkg-dev lintian desktop-file-utils appstream xdg-user-dirs man-db bash-completion
     ansible-core
 )
+
+# The Firebird servers each release ships; the tests run against every one.
+server_versions() {
+    local release
+    release=$(. /etc/os-release && echo "${ID:-}-${VERSION_ID:-}")
+    case $release in
+    debian-12) echo 3.0 ;;
+    debian-13) echo 3.0 4.0 ;;
+    *) echo "setup: $release is not supported (Debian 12 and 13 are)" >&2; return 1 ;;
+    esac
+}
+
+versions=$(server_versions)
+PACKAGES=("${COMMON_PACKAGES[@]}")
+for version in $versions; do
+    PACKAGES+=("firebird$version-server" "firebird$version-server-core" "firebird$version-utils")
+done
+readonly PACKAGES
 
 missing_packages() {
     local pkg

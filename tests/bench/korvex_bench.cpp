@@ -115,8 +115,9 @@ void Print(const QString& line) {
 
 // A database with the product's REPORTS table and one row per name, each holding this content.
 std::unique_ptr<ScratchDatabase> ReportsDatabase(const std::vector<const char*>& rows,
-                                                 const QByteArray& content) {
-    auto scratch = std::make_unique<ScratchDatabase>();
+                                                 const QByteArray& content,
+                                                 int port = fbtest::ServerPort) {
+    auto scratch = std::make_unique<ScratchDatabase>(1, port);
     scratch->execute(
         "create table REPORTS (ID varchar(20) not null primary key, DESCR blob sub_type 0)");
     for (const char* row : rows)
@@ -221,18 +222,19 @@ struct SpeedResult {
     double touchSeconds = 0;  // the first writes to fresh memory of the content's size
     CliSamples cli, plainCli; // korvex-reports with its default options, and with --no-compress
     long cliIdle = 0;         // KiB: korvex-reports replacing a 100-byte layout
+    std::string engine;       // the server's version, e.g. "4.0.5"
 };
 
 // Core and floor take turns on rows of the same database, so that a slow moment of the machine
 // hits both alike; each run stores the other of two contents, checked byte for byte afterwards.
-SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace) {
+SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace, int port) {
     const auto seed = static_cast<quint32>(plan.size / KiB);
     const QByteArray contents[2] = {RandomBytes(plan.size, seed), RandomBytes(plan.size, seed + 1)};
     const QString files[2] = {workspace.write(QStringLiteral("a.fr3"), contents[0]),
                               workspace.write(QStringLiteral("b.fr3"), contents[1])};
     const auto scratch =
-        ReportsDatabase({CoreRow, FloorRow, CliRow, PlainRow, SmallRow}, contents[1]);
-    SpeedResult result{plan, {}, {}, {}, {}, {}, {}, 0, 0, {}, {}, 0};
+        ReportsDatabase({CoreRow, FloorRow, CliRow, PlainRow, SmallRow}, contents[1], port);
+    SpeedResult result{plan, {}, {}, {}, {}, {}, {}, 0, 0, {}, {}, 0, scratch->engineVersion()};
     result.cliIdle =
         CliReplace(SmallRow, workspace.write(QStringLiteral("small.fr3"), RandomBytes(100, seed)),
                    scratch->target(), workspace)
@@ -290,11 +292,18 @@ SpeedResult MeasureSpeed(const Plan& plan, const Workspace& workspace) {
     return result;
 }
 
+// "Firebird 4.0.5 16 MiB": the tables have one row per engine and size.
+QString RowName(const SpeedResult& result) {
+    return QStringLiteral("Firebird %1 %2")
+        .arg(QString::fromStdString(result.engine), Mib(result.plan.size));
+}
+
 double PhaseMedian(const SpeedResult& result, core::Phase phase) {
     return result.phases[static_cast<int>(phase)].median();
 }
 
 void PrintSpeed(const std::vector<SpeedResult>& results) {
+    constexpr int RowWidth = 24;
     Print(QStringLiteral("\n1. Replacement: the core (window's options: locate, backup, edit, "
                          "write, post, commit retaining; the report list freshly open) against "
                          "the floor (raw client: read the stored BLOB, the file into a new BLOB, "
@@ -302,7 +311,7 @@ void PrintSpeed(const std::vector<SpeedResult>& results) {
                          "(fastest-slowest).")
               .arg(db::BlobSegmentSize));
     Print(QStringLiteral("%1 %2 %3 %4 %5 %6")
-              .arg(QStringLiteral("size"), 8)
+              .arg(QStringLiteral("engine, size"), RowWidth)
               .arg(QStringLiteral("runs"), 5)
               .arg(QStringLiteral("core"), 26)
               .arg(QStringLiteral("floor"), 26)
@@ -310,7 +319,7 @@ void PrintSpeed(const std::vector<SpeedResult>& results) {
               .arg(QStringLiteral("median of pairs (target <= 1.05)"), 33));
     for (const SpeedResult& r : results)
         Print(QStringLiteral("%1 %2 %3 %4 %5 %6")
-                  .arg(Mib(r.plan.size), 8)
+                  .arg(RowName(r), RowWidth)
                   .arg(r.plan.runs, 5)
                   .arg(r.core.text(), 26)
                   .arg(r.floor.text(), 26)
@@ -324,7 +333,7 @@ void PrintSpeed(const std::vector<SpeedResult>& results) {
                          "MiB, median, against korvex-reports replacing a 100-byte layout "
                          "(target: peak <= idle + 16)."));
     Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
-              .arg(QStringLiteral("size"), 8)
+              .arg(QStringLiteral("engine, size"), RowWidth)
               .arg(QStringLiteral("default"), 26)
               .arg(QStringLiteral("/floor"), 7)
               .arg(QStringLiteral("--no-compress"), 26)
@@ -336,7 +345,7 @@ void PrintSpeed(const std::vector<SpeedResult>& results) {
         const double idle = r.cliIdle / 1024.0;
         const double worst = std::max(r.cli.peakMib.median(), r.plainCli.peakMib.median());
         Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
-                  .arg(Mib(r.plan.size), 8)
+                  .arg(RowName(r), RowWidth)
                   .arg(r.cli.seconds.text(), 26)
                   .arg(r.cli.pairRatios.median(), 7, 'f', 2)
                   .arg(r.plainCli.seconds.text(), 26)
@@ -354,7 +363,7 @@ void PrintSpeed(const std::vector<SpeedResult>& results) {
     Print(QStringLiteral("\n   Where the core's time goes (medians, s; core | floor where both "
                          "do it):"));
     Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-              .arg(QStringLiteral("size"), 8)
+              .arg(QStringLiteral("engine, size"), RowWidth)
               .arg(QStringLiteral("stored read"), 16)
               .arg(QStringLiteral("backup+fsync+SHA"), 17)
               .arg(QStringLiteral("file read+SHA"), 14)
@@ -363,7 +372,7 @@ void PrintSpeed(const std::vector<SpeedResult>& results) {
               .arg(QStringLiteral("touching fresh memory"), 22));
     for (const SpeedResult& r : results)
         Print(QStringLiteral("%1 %2 %3 %4 %5 %6 %7")
-                  .arg(Mib(r.plan.size), 8)
+                  .arg(RowName(r), RowWidth)
                   .arg(QString::asprintf("%.3f | %.3f", PhaseMedian(r, Phase::ReadingStored),
                                          r.floorRead.median()),
                        16)
@@ -814,11 +823,21 @@ int SlowLinkOnly() {
     return 0;
 }
 
+// On a private server of each engine installed here, the same sizes one engine after the other.
 void LoopbackSection(const Workspace& workspace) {
     std::vector<SpeedResult> speeds;
-    for (const Plan& plan : SpeedPlans) {
-        std::fprintf(stderr, "replacement at %s...\n", qUtf8Printable(Mib(plan.size)));
-        speeds.push_back(MeasureSpeed(plan, workspace));
+    for (const char* version : {"3", "4"}) {
+        if (!fbtest::ServerInstalled(version)) {
+            Print(
+                QStringLiteral("(Firebird %1 is not installed here: no rows for it)").arg(version));
+            continue;
+        }
+        const fbtest::ServerInstance server(version);
+        for (const Plan& plan : SpeedPlans) {
+            std::fprintf(stderr, "replacement at %s on Firebird %s...\n",
+                         qUtf8Printable(Mib(plan.size)), version);
+            speeds.push_back(MeasureSpeed(plan, workspace, server.port()));
+        }
     }
     PrintSpeed(speeds);
 }

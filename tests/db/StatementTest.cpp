@@ -141,7 +141,12 @@ TEST_F(StatementTest, FetchErrorRaisesAndClosesTheCursor) {
     statement.Prepare("select cast(NAME as integer) from REPORTS order by ID desc");
     statement.Execute();
     ASSERT_TRUE(statement.Fetch()); // NULL converts
-    EXPECT_EQ(errorText([&] { statement.Fetch(); }), "conversion error from string \"Фактура\"");
+    // Firebird 4 spells out the bytes that a connection without a character set cannot show.
+    const std::string text = errorText([&] { statement.Fetch(); });
+    EXPECT_TRUE(text == "conversion error from string \"Фактура\"" ||
+                text == "conversion error from string "
+                        "\"#xd0#xa4#xd0#xb0#xd0#xba#xd1#x82#xd1#x83#xd1#x80#xd0#xb0\"")
+        << text;
     EXPECT_THROW(statement.Fetch(), std::logic_error);
     statement.Execute();
     EXPECT_TRUE(statement.Fetch());
@@ -170,7 +175,11 @@ TEST_F(StatementTest, MissingRightIsAPermissionErrorAtPrepare) {
         FAIL() << "prepared";
     } catch (const db::ServerError& error) {
         EXPECT_EQ(error.sqlCode(), -551);
-        EXPECT_STREQ(error.what(), "no permission for UPDATE access to TABLE REPORTS");
+        // Firebird 4 names the user in a line of its own.
+        const std::string text = error.what();
+        const std::string refusal = "no permission for UPDATE access to TABLE REPORTS";
+        EXPECT_TRUE(text == refusal || text == refusal + "\r\nEffective user is " + reader.name())
+            << text;
     }
 }
 

@@ -85,7 +85,8 @@ contents() {
     # The client library and the platform plugins are loaded at run time, out of
     # dpkg-shlibdeps' sight; the Qt libraries come from it.
     depends=$(dpkg-deb -f "$deb" Depends)
-    for package in libfbclient2 qt6-qpa-plugins libqt6core6 libqt6gui6 libqt6widgets6; do
+    # Debian 13 names the Qt libraries with a t64 suffix.
+    for package in libfbclient2 qt6-qpa-plugins "libqt6core6(t64)?" "libqt6gui6(t64)?" "libqt6widgets6(t64)?"; do
         depends_on "$depends" "$package"
     done
 

@@ -81,12 +81,32 @@ QByteArray readWholeBlob(isc_db_handle& db, isc_tr_handle* tr, ISC_QUAD id) {
 
 } // namespace
 
+std::string ServerVersion() {
+    const char* version = std::getenv("KORVEX_TEST_SERVER_VERSION");
+    if (!version || !*version)
+        return {};
+    if (std::string(version) != "3" && std::string(version) != "4")
+        throw std::runtime_error(std::string("fbtest: KORVEX_TEST_SERVER_VERSION is \"") + version +
+                                 "\"; supported: 3, 4");
+    return version;
+}
+
 std::string Target(const std::string& path, int port) {
     const std::string host = port == ServerPort ? "127.0.0.1" : "127.0.0.1/" + std::to_string(port);
     return host + ":" + path;
 }
 
 ScratchDatabase::ScratchDatabase(int dialect, int port)
+    : ScratchDatabase(Created{}, dialect, port) {
+    // Checked once the database is there, so that a refusal drops it like any other end.
+    const std::string wanted = ServerVersion();
+    if (!wanted.empty() && !engineVersion().starts_with(wanted + "."))
+        throw std::runtime_error("fbtest: the server on 127.0.0.1:" + std::to_string(port_) +
+                                 " runs Firebird " + engineVersion() + ", not the " + wanted +
+                                 " KORVEX_TEST_SERVER_VERSION names");
+}
+
+ScratchDatabase::ScratchDatabase(Created, int dialect, int port)
     : dialect_(dialect), port_(port), path_(uniqueDatabasePath()) {
     const std::string sql = "create database " + sqlLiteral(Target(path_, port_)) + " user " +
                             sqlLiteral(User) + " password " + sqlLiteral(Password);
@@ -118,6 +138,11 @@ void ScratchDatabase::reconnect() {
     check(isc_attach_database(status, 0, target.c_str(), &db_, static_cast<short>(dpb.size()),
                               dpb.data()),
           status, "attach");
+}
+
+std::string ScratchDatabase::engineVersion() {
+    return queryValue("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database")
+        .value_or("");
 }
 
 QString ScratchDatabase::target() const {
@@ -280,9 +305,19 @@ std::string makeInstanceDir() {
     return dir;
 }
 
+std::string ScriptCommand(const std::string& action, const std::string& options) {
+    return std::string("bash '") + KORVEX_SOURCE_DIR + "/scripts/fbserver.sh' " + action + options;
+}
+
 } // namespace
 
-ServerInstance::ServerInstance() : dir_(makeInstanceDir()), port_(freePort()) {
+bool ServerInstalled(const std::string& version) {
+    return std::system((ScriptCommand("installed", " --version " + version) + " >/dev/null 2>&1")
+                           .c_str()) == 0;
+}
+
+ServerInstance::ServerInstance(std::string version)
+    : version_(std::move(version)), dir_(makeInstanceDir()), port_(freePort()) {
     start();
 }
 
@@ -302,9 +337,10 @@ ServerInstance::~ServerInstance() {
 
 void ServerInstance::script(const std::string& action) const {
     const std::string log = dir_ + "/script-" + action + ".log";
-    const std::string command = std::string("bash '") + KORVEX_SOURCE_DIR +
-                                "/scripts/fbserver.sh' " + action + " --port " +
-                                std::to_string(port_) + " --dir '" + dir_ + "' >'" + log + "' 2>&1";
+    const std::string command =
+        ScriptCommand(action, " --port " + std::to_string(port_) + " --dir '" + dir_ + "'" +
+                                  (version_.empty() ? "" : " --version " + version_)) +
+        " >'" + log + "' 2>&1";
     if (std::system(command.c_str()) != 0) {
         std::ifstream in(log);
         const std::string output((std::istreambuf_iterator<char>(in)),

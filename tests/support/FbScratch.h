@@ -1,7 +1,9 @@
 #pragma once
 
 // Test bed on the real Firebird test server (127.0.0.1:3050, SYSDBA / tallowfen, started by
-// `scripts/fbserver.sh start`).
+// `scripts/fbserver.sh start`). KORVEX_TEST_SERVER_VERSION (3 or 4) names the engine the tests
+// expect there and the one each private server runs; a database on a server of another major
+// version is refused, so a run never passes against the wrong engine.
 //
 // It talks to the client library directly and never uses src/db, so what a test checks through it
 // (what the server really stores, whether a commit really happened) does not depend on the code
@@ -31,6 +33,10 @@ inline constexpr int ServerPort = 3050;
 inline constexpr const char* User = "SYSDBA";
 inline constexpr const char* Password = "tallowfen";
 
+// KORVEX_TEST_SERVER_VERSION, or empty when unset (any engine, the script's default for private
+// servers). Throws for a value that names no supported engine.
+std::string ServerVersion();
+
 // "127.0.0.1:<path>" on the shared server's port, "127.0.0.1/<port>:<path>" on any other.
 std::string Target(const std::string& path, int port = ServerPort);
 
@@ -48,6 +54,8 @@ public:
     // The connection target for db::Database::DatabaseName.
     QString target() const;
     int dialect() const { return dialect_; }
+    // The server's engine, e.g. "3.0.12" or "4.0.5".
+    std::string engineVersion();
 
     // Attaches afresh, e.g. after its server was killed and started again.
     void reconnect();
@@ -79,6 +87,10 @@ public:
     void insertReport(const std::string& id, const std::optional<QByteArray>& content);
 
 private:
+    struct Created {};
+    // Creates the database; the public constructor then checks the engine, with the destructor
+    // to drop it if that fails.
+    ScratchDatabase(Created, int dialect, int port);
     // Runs a statement with one BLOB parameter, filled with this content.
     void executeWithBlob(const std::string& sql, const std::optional<QByteArray>& content);
 
@@ -106,12 +118,13 @@ private:
     std::string password_ = "Qx7-login"; // found in no path or message
 };
 
-// A private Firebird server of its own (scripts/fbserver.sh start --port N --dir D) on a free
-// port, for tests that kill a server under a connection without disturbing the shared one.
-// Stopped and its folder removed at destruction.
+// A private Firebird server of its own (scripts/fbserver.sh start --port N --dir D, and --version
+// from KORVEX_TEST_SERVER_VERSION) on a free port, for tests that kill a server under a connection
+// without disturbing the shared one. Stopped and its folder removed at destruction.
 class ServerInstance {
 public:
-    ServerInstance();
+    // Firebird 3 or 4 ("3", "4"), or empty for the script's default.
+    explicit ServerInstance(std::string version = ServerVersion());
     ~ServerInstance();
     ServerInstance(const ServerInstance&) = delete;
     ServerInstance& operator=(const ServerInstance&) = delete;
@@ -127,9 +140,13 @@ public:
 private:
     void script(const std::string& action) const;
 
+    std::string version_;
     std::string dir_;
     int port_;
 };
+
+// Whether scripts/fbserver.sh finds this engine's server ("3", "4") installed here.
+bool ServerInstalled(const std::string& version);
 
 // The server stopped by SIGSTOP while this lives, as a hung server or host is: connections stay
 // open and nothing answers. SIGCONT at destruction. Should the test process die first (a crash),
