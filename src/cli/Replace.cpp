@@ -109,8 +109,9 @@ Report Replace::Replacing(const Target& target, const QString& file,
     // Like a backup that cannot be written, a journal that cannot be keeps the commit from
     // happening.
     const auto prepare = [&](const core::Outcome& prepared) {
-        journal_->Append(lineFields(target, file, prepared, QStringLiteral("prepare")),
-                         work.stopToken());
+        QJsonObject line = lineFields(target, file, prepared, QStringLiteral("prepare"));
+        InsertEngine(line, layouts);
+        journal_->Append(line, work.stopToken());
     };
     core::ReplaceOptions options{.backupDirectory = backupDirectory_,
                                  .dryRun = dryRun_,
@@ -124,6 +125,7 @@ Report Replace::Replacing(const Target& target, const QString& file,
         options.expectedFile = expected->file;
     }
     Report report = Told(target, file, replacer.Replace(reportId(), file, options), work);
+    InsertEngine(*report.json, layouts);
     journalled(target, report, work.stopToken());
     return report;
 }
