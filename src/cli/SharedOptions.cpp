@@ -2,7 +2,7 @@
 
 #include "Command.h"
 #include "Json.h"
-#include "core/TargetsFile.h"
+#include "TargetsFile.h"
 #include "platform/Files.h"
 
 #include <QDir>
@@ -82,7 +82,7 @@ QString PasswordIn(const QString& path) {
 }
 
 // A line's own login, its password file placed beside the targets file when relative.
-Login LoginOf(const core::TargetLine& line, const QString& path) {
+Login LoginOf(const TargetLine& line, const QString& path) {
     Login login{line.user, {}};
     if (!line.passwordFile)
         return login;
@@ -97,18 +97,17 @@ Login LoginOf(const core::TargetLine& line, const QString& path) {
 
 // The whole file is read before any password file, and all of it before any database.
 QList<Target> TargetsIn(const QString& path) {
-    QList<core::TargetLine> lines;
+    QList<TargetLine> lines;
     try {
-        lines = core::ParseTargets(RegularFileContent(path, QStringLiteral("targets file")).bytes,
-                                   path);
-    } catch (const core::TargetsFileError& error) {
+        lines = ParseTargets(RegularFileContent(path, QStringLiteral("targets file")).bytes, path);
+    } catch (const TargetsFileError& error) {
         throw UsageProblem{QString::fromUtf8(error.what())};
     }
     // The working directory's database is only for a call that names none.
     if (lines.isEmpty())
         throw UsageProblem{QStringLiteral("the targets file %1 names no database").arg(path)};
     QList<Target> targets;
-    for (const core::TargetLine& line : lines)
+    for (const TargetLine& line : lines)
         targets.append({line.database, LoginOf(line, path)});
     return targets;
 }

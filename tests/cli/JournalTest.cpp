@@ -1,0 +1,140 @@
+// The journal's lines and undo's reading of them, in-process: no server, no korvex-reports.
+
+#include "cli/Journal.h"
+#include "cli/Undo.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+QList<QJsonObject> ReadAll(const cli::Journal& journal, cli::Journal::Direction direction) {
+    QList<QJsonObject> lines;
+    journal.Read(direction, [&](const QJsonObject& line) {
+        lines << line;
+        return true;
+    });
+    return lines;
+}
+
+// Several threads' lines each arrive whole, one a line, also after a line a crash left without
+// its line break; reading goes either way and stops where the visitor says.
+TEST(JournalTest, EveryWritersLineIsReadBackWhole) {
+    const QTemporaryDir folder;
+    cli::Journal journal(folder.path());
+    QFile torn(journal.path());
+    ASSERT_TRUE(torn.open(QIODevice::WriteOnly));
+    torn.write("{\"run\": \"cut");
+    torn.close();
+
+    constexpr int Writers = 4, Lines = 50;
+    {
+        std::vector<std::jthread> writers;
+        for (int w = 0; w < Writers; ++w)
+            writers.emplace_back([&, w] {
+                for (int n = 0; n < Lines; ++n)
+                    journal.Append({{"writer", w}, {"n", n}}, {});
+            });
+    }
+    const QList<QJsonObject> forward = ReadAll(journal, cli::Journal::Direction::Forward);
+    ASSERT_EQ(forward.size(), Writers * Lines) << "the torn line is passed over, no other";
+    std::vector<int> next(Writers, 0);
+    for (const QJsonObject& line : forward)
+        EXPECT_EQ(line["n"].toInt(), next[line["writer"].toInt()]++) << "each writer's in order";
+
+    QList<QJsonObject> backward = ReadAll(journal, cli::Journal::Direction::Backward);
+    std::ranges::reverse(backward);
+    EXPECT_EQ(backward, forward);
+
+    int visited = 0;
+    journal.Read(cli::Journal::Direction::Backward,
+                 [&](const QJsonObject&) { return ++visited < 3; });
+    EXPECT_EQ(visited, 3);
+}
+
+TEST(JournalTest, AJournalThatIsALinkIsNeitherWrittenNorFollowed) {
+    const QTemporaryDir folder;
+    const QString elsewhere = folder.filePath("elsewhere.jsonl");
+    cli::Journal journal(folder.path());
+    ASSERT_TRUE(QFile::link(elsewhere, journal.path()));
+    try {
+        journal.Append({{"run", "r"}}, {});
+        ADD_FAILURE() << "a link was written through";
+    } catch (const std::runtime_error& error) {
+        EXPECT_TRUE(QString::fromUtf8(error.what())
+                        .startsWith("The journal " + journal.path() + " cannot be written. "))
+            << error.what();
+    }
+    EXPECT_FALSE(QFile::exists(elsewhere));
+}
+
+// One attempt of a run on a database: its prepare line and, unless it ended between the two,
+// its outcome line.
+QList<QJsonObject> Attempt(const QString& run, const QString& target, const QString& backup,
+                           const std::optional<QString>& outcome) {
+    QJsonObject prepare{{"run", run},       {"event", "prepare"},
+                        {"target", target}, {"db_user", "SYSDBA"},
+                        {"id", "INVOICE"},  {"backup", backup},
+                        {"size_before", 3}, {"sha256_before", "before-" + backup},
+                        {"size_after", 5},  {"sha256_after", "after"}};
+    if (!outcome)
+        return {prepare};
+    QJsonObject told = prepare;
+    told["event"] = "outcome";
+    told["outcome"] = *outcome;
+    return {prepare, told};
+}
+
+cli::RunSteps StepsOf(const QString& run, const QList<QList<QJsonObject>>& attempts) {
+    cli::RunSteps steps(run);
+    for (const QList<QJsonObject>& attempt : attempts)
+        for (const QJsonObject& line : attempt)
+            steps.Take(line);
+    return steps;
+}
+
+QStringList TargetsOf(const cli::RunSteps& steps) {
+    QStringList targets;
+    for (const cli::StoredByRun& step : steps.steps())
+        targets << step.target;
+    return targets;
+}
+
+// Undo acts where the run may have stored: an outcome replaced or in doubt, or none at all;
+// never where the attempt surely failed, nor on another run's databases.
+TEST(JournalTest, UndoTakesBackWhereTheRunMayHaveStored) {
+    const cli::RunSteps steps =
+        StepsOf("run", {Attempt("run", "h:/failed.fdb", "b1", "failed"),
+                        Attempt("run", "h:/cut.fdb", "b2", std::nullopt),
+                        Attempt("run", "h:/doubt.fdb", "b3", "in-doubt"),
+                        Attempt("run", "h:/done.fdb", "b4", "replaced"),
+                        Attempt("run", "h:/same.fdb", "b5", "unchanged"),
+                        Attempt("other", "h:/other.fdb", "b6", "replaced")});
+    EXPECT_TRUE(steps.seen());
+    EXPECT_EQ(TargetsOf(steps), QStringList({"h:/cut.fdb", "h:/doubt.fdb", "h:/done.fdb"}));
+    const cli::StoredByRun& done = steps.steps()[2];
+    EXPECT_EQ(done.reportId, "INVOICE");
+    EXPECT_EQ(done.dbUser, "SYSDBA");
+    EXPECT_EQ(done.backup, "b4");
+    EXPECT_EQ(done.expected.stored.size, 5);
+    EXPECT_EQ(done.expected.stored.sha256, "after");
+    EXPECT_EQ(done.expected.file.size, 3);
+    EXPECT_EQ(done.expected.file.sha256, "before-b4");
+
+    EXPECT_FALSE(StepsOf("missing", {Attempt("run", "h:/x.fdb", "b1", "replaced")}).seen());
+}
+
+// A database tried twice under two spellings is taken back once, to what it held before the
+// run's first attempt; a later failed attempt does not hide the earlier one that stored.
+TEST(JournalTest, ADatabaseTriedTwiceIsTakenBackOnceToWhatItHeldFirst) {
+    const cli::RunSteps steps =
+        StepsOf("run", {Attempt("run", "localhost:/data/a.fdb", "b1", "replaced"),
+                        Attempt("run", "127.0.0.1/3050:/data//a.fdb", "b2", "failed"),
+                        Attempt("run", "LOCALHOST:/data/./a.fdb", "b3", "in-doubt")});
+    ASSERT_EQ(steps.steps().size(), 1u);
+    EXPECT_EQ(steps.steps()[0].backup, "b1");
+}
+
+} // namespace
