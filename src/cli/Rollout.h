@@ -1,36 +1,33 @@
 #pragma once
 
+#include "db/ConnectionOptions.h"
+
 #include <QString>
 #include <QStringList>
-#include <optional>
 
 namespace cli {
 
 class Command;
 
-// Who logs in; an unset part keeps the data module's own.
-struct Login {
-    std::optional<QString> user;
-    std::optional<QString> password;
-};
-
-// One database to work on, and who logs in there.
+// One database to work on, and how to log in there.
 struct Target {
     QString database;
-    Login login; // handed to the command with every part set
+    // What its targets line sets; handed to the command with the run's and the design-time
+    // login's parts filled in.
+    db::ConnectionOptions login;
 };
 
 // What every command is given: its arguments, the databases and how to reach them.
 struct Invocation {
-    QStringList args;        // the command's own arguments
-    QList<Target> targets;   // empty: the database in the working directory
-    Login login;             // the run's: what a target does not set itself
-    int connectTimeout = 15; // seconds a server may take to answer a connect
-    int targetTimeout = 0;   // seconds one database's work may take; 0: no limit
-    int jobs = 4;            // databases worked on at once
-    bool compress = true;    // the connections ask the server to compress their traffic
-    bool json = false;       // one JSON object per database and one for the run on stdout
-    QString runId;           // what the journal and the JSON objects know the run by
+    QStringList args;      // the command's own arguments
+    QList<Target> targets; // empty: the database in the working directory
+    // The run's: the user and password a target does not set itself, the seconds a server may
+    // take to answer a connect, and whether the connections ask for compressed traffic.
+    db::ConnectionOptions login{.connectTimeoutSeconds = 15, .wireCompression = true};
+    int targetTimeout = 0; // seconds one database's work may take; 0: no limit
+    int jobs = 4;          // databases worked on at once
+    bool json = false;     // one JSON object per database and one for the run on stdout
+    QString runId;         // what the journal and the JSON objects know the run by
 
     bool OneAtATime() const { return jobs == 1 || targets.size() <= 1; }
 };
