@@ -109,9 +109,9 @@ Report Replace::Replacing(const Target& target, const QString& file,
     // Like a backup that cannot be written, a journal that cannot be keeps the commit from
     // happening.
     const auto prepare = [&](const core::Outcome& prepared) {
-        QJsonObject line = lineFields(target, file, prepared, QStringLiteral("prepare"));
-        InsertEngine(line, layouts);
-        journal_->Append(line, work.stopToken());
+        journal_->Append(
+            entryOf(target, file, prepared, QStringLiteral("prepare"), layouts.EngineVersion()),
+            work.stopToken());
     };
     core::ReplaceOptions options{.backupDirectory = backupDirectory_,
                                  .dryRun = dryRun_,
@@ -124,14 +124,16 @@ Report Replace::Replacing(const Target& target, const QString& file,
         options.expectedStored = expected->stored;
         options.expectedFile = expected->file;
     }
-    Report report = Told(target, file, replacer.Replace(reportId(), file, options), work);
-    InsertEngine(*report.json, layouts);
-    journalled(target, report, work.stopToken());
+    const core::Outcome outcome = replacer.Replace(reportId(), file, options);
+    JournalEntry entry =
+        entryOf(target, file, outcome, QStringLiteral("outcome"), layouts.EngineVersion());
+    Report report = Told(target, file, outcome, work, entry);
+    journalled(target, entry, report, work.stopToken());
     return report;
 }
 
 Report Replace::Told(const Target& target, const QString& file, const core::Outcome& outcome,
-                     const Supervisor::Work& work) const {
+                     const Supervisor::Work& work, JournalEntry& entry) const {
     using Result = core::Outcome::Result;
     const QString id = reportId();
     Report report;
@@ -189,41 +191,45 @@ Report Replace::Told(const Target& target, const QString& file, const core::Outc
         break;
     }
     report.result = outcome.result;
-    report.json = lineFields(target, file, outcome, QStringLiteral("outcome"));
-    report.json->insert("outcome", told);
-    if (!error.isEmpty())
-        report.json->insert("error", PlainLines(error));
+    entry.outcome = told;
+    entry.error = PlainLines(error);
+    report.json = entry.ToJson();
     return report;
 }
 
-QJsonObject Replace::lineFields(const Target& target, const QString& file,
-                                const core::Outcome& outcome, const QString& event) const {
-    QJsonObject fields = outcomeFields(target);
-    fields.insert("event", event);
-    fields.insert("id", reportId());
-    if (!undoes().isEmpty())
-        fields.insert("undoes", undoes());
-    if (!outcome.stored.sha256.isEmpty()) {
-        fields.insert("size_before", outcome.stored.size);
-        fields.insert("sha256_before", QString::fromLatin1(outcome.stored.sha256));
-    }
-    if (!outcome.replacement.sha256.isEmpty()) {
-        fields.insert("size_after", outcome.replacement.size);
-        fields.insert("sha256_after", QString::fromLatin1(outcome.replacement.sha256));
-    }
-    // Full paths: the journal is read from wherever undo runs.
-    if (!file.isEmpty())
-        fields.insert("file", QFileInfo(file).absoluteFilePath());
-    if (!outcome.backupPath.isEmpty())
-        fields.insert("backup", QFileInfo(outcome.backupPath).absoluteFilePath());
-    return fields;
+namespace {
+
+std::optional<store::ContentDigest> Known(const store::ContentDigest& digest) {
+    return digest.sha256.isEmpty() ? std::nullopt : std::optional(digest);
+}
+
+// Full paths: the journal is read from wherever undo runs.
+QString FullPath(const QString& path) {
+    return path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
+
+JournalEntry Replace::entryOf(const Target& target, const QString& file,
+                              const core::Outcome& outcome, const QString& event,
+                              const std::optional<QString>& engine) const {
+    return {.stamp = Stamp::OfTarget(invocation(), definition().name, target),
+            .event = event,
+            .id = reportId(),
+            .engine = engine,
+            .before = Known(outcome.stored),
+            .after = Known(outcome.replacement),
+            .file = FullPath(file),
+            .backup = FullPath(outcome.backupPath),
+            .undoes = undoes()};
 }
 
 // A line that cannot be written after the commit loses nothing: the prepare line before it stands
 // for the change, and the stored bytes tell whether it went through.
-void Replace::journalled(const Target& target, Report& report, const std::stop_token& stop) const {
+void Replace::journalled(const Target& target, const JournalEntry& entry, Report& report,
+                         const std::stop_token& stop) const {
     try {
-        journal_->Append(*report.json, stop);
+        journal_->Append(entry, stop);
     } catch (const std::exception& error) {
         report.Complain(target.database, QString::fromUtf8(error.what()));
     }
@@ -241,11 +247,12 @@ Report Replace::failedReport(const Target& target, const QString& text) const {
 Report Replace::Failed(const Target& target, const QString& text,
                        const std::stop_token& stop) const {
     Report report = failedReport(target, text);
-    QJsonObject json = lineFields(target, QString(), core::Outcome{}, QStringLiteral("outcome"));
-    json.insert("outcome", "failed");
-    json.insert("error", report.json->value("error"));
-    report.json = json;
-    journalled(target, report, stop);
+    JournalEntry entry =
+        entryOf(target, QString(), core::Outcome{}, QStringLiteral("outcome"), std::nullopt);
+    entry.outcome = QStringLiteral("failed");
+    entry.error = PlainLines(text);
+    report.json = entry.ToJson();
+    journalled(target, entry, report, stop);
     return report;
 }
 

@@ -271,7 +271,8 @@ int Rollout::finish(qsizetype started, std::optional<int> signal) {
     if (!invocation_.json) {
         command_.Finish(databases, failed_);
     } else {
-        QJsonObject summary = RunFields(invocation_, command_.definition().name);
+        QJsonObject summary;
+        Stamp::OfRun(invocation_, command_.definition().name).WriteTo(summary);
         summary.insert("event", "summary");
         summary.insert("databases", databases);
         summary.insert("duplicates", duplicates_);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Rollout.h"
+#include "Invocation.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -2,6 +2,7 @@
 // layout out to many databases.
 
 #include "Commands.h"
+#include "Rollout.h"
 #include "SharedOptions.h"
 #include "platform/CommandLine.h"
 #include "platform/Files.h"

@@ -12,11 +12,17 @@ namespace {
 
 QList<QJsonObject> ReadAll(const cli::Journal& journal, cli::Journal::Direction direction) {
     QList<QJsonObject> lines;
-    journal.Read(direction, [&](const QJsonObject& line) {
-        lines << line;
+    journal.Read(direction, [&](const cli::JournalEntry& line) {
+        lines << line.ToJson();
         return true;
     });
     return lines;
+}
+
+// A line of the writer's, its number in the layout's identifier.
+cli::JournalEntry Numbered(int writer, int n) {
+    return {
+        .stamp = {.run = QString::number(writer)}, .event = "prepare", .id = QString::number(n)};
 }
 
 // Several threads' lines each arrive whole, one a line, also after a line a crash left without
@@ -35,14 +41,15 @@ TEST(JournalTest, EveryWritersLineIsReadBackWhole) {
         for (int w = 0; w < Writers; ++w)
             writers.emplace_back([&, w] {
                 for (int n = 0; n < Lines; ++n)
-                    journal.Append({{"writer", w}, {"n", n}}, {});
+                    journal.Append(Numbered(w, n), {});
             });
     }
     const QList<QJsonObject> forward = ReadAll(journal, cli::Journal::Direction::Forward);
     ASSERT_EQ(forward.size(), Writers * Lines) << "the torn line is passed over, no other";
     std::vector<int> next(Writers, 0);
     for (const QJsonObject& line : forward)
-        EXPECT_EQ(line["n"].toInt(), next[line["writer"].toInt()]++) << "each writer's in order";
+        EXPECT_EQ(line["id"].toString().toInt(), next[line["run"].toString().toInt()]++)
+            << "each writer's in order";
 
     QList<QJsonObject> backward = ReadAll(journal, cli::Journal::Direction::Backward);
     std::ranges::reverse(backward);
@@ -50,7 +57,7 @@ TEST(JournalTest, EveryWritersLineIsReadBackWhole) {
 
     int visited = 0;
     journal.Read(cli::Journal::Direction::Backward,
-                 [&](const QJsonObject&) { return ++visited < 3; });
+                 [&](const cli::JournalEntry&) { return ++visited < 3; });
     EXPECT_EQ(visited, 3);
 }
 
@@ -60,7 +67,7 @@ TEST(JournalTest, AJournalThatIsALinkIsNeitherWrittenNorFollowed) {
     cli::Journal journal(folder.path());
     ASSERT_TRUE(QFile::link(elsewhere, journal.path()));
     try {
-        journal.Append({{"run", "r"}}, {});
+        journal.Append(Numbered(1, 1), {});
         ADD_FAILURE() << "a link was written through";
     } catch (const std::runtime_error& error) {
         EXPECT_TRUE(QString::fromUtf8(error.what())
@@ -71,26 +78,29 @@ TEST(JournalTest, AJournalThatIsALinkIsNeitherWrittenNorFollowed) {
 }
 
 // One attempt of a run on a database: its prepare line and, unless it ended between the two,
-// its outcome line.
-QList<QJsonObject> Attempt(const QString& run, const QString& target, const QString& backup,
-                           const std::optional<QString>& outcome) {
-    QJsonObject prepare{{"run", run},       {"event", "prepare"},
-                        {"target", target}, {"db_user", "SYSDBA"},
-                        {"id", "INVOICE"},  {"backup", backup},
-                        {"size_before", 3}, {"sha256_before", "before-" + backup},
-                        {"size_after", 5},  {"sha256_after", "after"}};
+// its outcome line; each as the journal reads it back.
+QList<cli::JournalEntry> Attempt(const QString& run, const QString& target, const QString& backup,
+                                 const std::optional<QString>& outcome) {
+    const cli::JournalEntry prepare{.stamp = {.run = run, .dbUser = "SYSDBA", .target = target},
+                                    .event = "prepare",
+                                    .id = "INVOICE",
+                                    .before =
+                                        store::ContentDigest{3, "before-" + backup.toLatin1()},
+                                    .after = store::ContentDigest{5, "after"},
+                                    .backup = backup};
     if (!outcome)
-        return {prepare};
-    QJsonObject told = prepare;
-    told["event"] = "outcome";
-    told["outcome"] = *outcome;
-    return {prepare, told};
+        return {cli::JournalEntry::FromJson(prepare.ToJson())};
+    cli::JournalEntry told = prepare;
+    told.event = "outcome";
+    told.outcome = *outcome;
+    return {cli::JournalEntry::FromJson(prepare.ToJson()),
+            cli::JournalEntry::FromJson(told.ToJson())};
 }
 
-cli::RunSteps StepsOf(const QString& run, const QList<QList<QJsonObject>>& attempts) {
+cli::RunSteps StepsOf(const QString& run, const QList<QList<cli::JournalEntry>>& attempts) {
     cli::RunSteps steps(run);
-    for (const QList<QJsonObject>& attempt : attempts)
-        for (const QJsonObject& line : attempt)
+    for (const QList<cli::JournalEntry>& attempt : attempts)
+        for (const cli::JournalEntry& line : attempt)
             steps.Take(line);
     return steps;
 }
