@@ -60,6 +60,39 @@ QString WithReason(const core::Outcome& outcome) {
                : outcome.text + QStringLiteral(". ") + outcome.systemReason;
 }
 
+// The outcome as the journal and the JSON object name it.
+QString OutcomeName(core::Outcome::Result result) {
+    using Result = core::Outcome::Result;
+    switch (result) {
+    case Result::Replaced:
+        return QStringLiteral("replaced");
+    case Result::Unchanged:
+        return QStringLiteral("unchanged");
+    case Result::DryRun:
+        return QStringLiteral("dry-run");
+    case Result::InDoubt:
+        return QStringLiteral("in-doubt");
+    case Result::Changed:
+        return QStringLiteral("skipped");
+    case Result::Failed:
+    case Result::Error:
+        break;
+    }
+    return QStringLiteral("failed");
+}
+
+// The line of a replacement that ended as asked: stored, found stored already, or rolled back.
+QString DoneText(const QString& id, const QString& file, const core::Outcome& outcome) {
+    if (outcome.result == core::Outcome::Result::Unchanged)
+        return QStringLiteral("unchanged %1: it already holds the bytes of %2").arg(id, file);
+    if (outcome.result == core::Outcome::Result::DryRun)
+        return QStringLiteral("dry run %1: backed up %2 to %3; would store %4 of %5; rolled back")
+            .arg(id, Describe(outcome.stored), outcome.backupPath, Describe(outcome.replacement),
+                 file);
+    return QStringLiteral("replaced %1 with %2 of %3; the %4 stored before are in %5")
+        .arg(id, Describe(outcome.replacement), file, Describe(outcome.stored), outcome.backupPath);
+}
+
 } // namespace
 
 Replace::Replace()
@@ -142,31 +175,10 @@ Report Replace::Told(const Target& target, const QString& file, const core::Outc
                              ? QString()
                              : QStringLiteral(" (the backup %1 stays)").arg(outcome.backupPath);
     const QString head = target.database + QStringLiteral(": ");
-    QString told;  // the outcome as the JSON object names it
-    QString error; // and its error, if any
+    QString error;
     switch (outcome.result) {
-    case Result::Replaced:
-        told = QStringLiteral("replaced");
-        report.Say(head + QStringLiteral("replaced %1 with %2 of %3; the %4 stored before "
-                                         "are in %5")
-                              .arg(id, Describe(outcome.replacement), file,
-                                   Describe(outcome.stored), outcome.backupPath));
-        break;
-    case Result::Unchanged:
-        told = QStringLiteral("unchanged");
-        report.Say(head +
-                   QStringLiteral("unchanged %1: it already holds the bytes of %2").arg(id, file));
-        break;
-    case Result::DryRun:
-        told = QStringLiteral("dry-run");
-        report.Say(head + QStringLiteral("dry run %1: backed up %2 to %3; would store %4 "
-                                         "of %5; rolled back")
-                              .arg(id, Describe(outcome.stored), outcome.backupPath,
-                                   Describe(outcome.replacement), file));
-        break;
     case Result::InDoubt:
         // Neither done nor failed: counted on its own, and the exit code says so.
-        told = QStringLiteral("in-doubt");
         error = outcome.text + kept;
         report.Complain(target.database, error);
         report.Say(head + QStringLiteral("IN DOUBT %1: the layout may or may not be stored; "
@@ -175,7 +187,6 @@ Report Replace::Told(const Target& target, const QString& file, const core::Outc
         break;
     case Result::Changed:
         // What another user stored since is theirs: counted as failed, to be looked at.
-        told = QStringLiteral("skipped");
         error = QStringLiteral("changed since run %1 (now %2 bytes, SHA-256 %3)")
                     .arg(undoes())
                     .arg(outcome.stored.size)
@@ -185,13 +196,14 @@ Report Replace::Told(const Target& target, const QString& file, const core::Outc
         break;
     case Result::Failed:
     case Result::Error:
-        told = QStringLiteral("failed");
         error = work.failureText(WithReason(outcome) + kept);
         report = failedReport(target, error);
         break;
+    default:
+        report.Say(head + DoneText(id, file, outcome));
     }
     report.result = outcome.result;
-    entry.outcome = told;
+    entry.outcome = OutcomeName(outcome.result);
     entry.error = PlainLines(error);
     report.json = entry.ToJson();
     return report;
