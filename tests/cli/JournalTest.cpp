@@ -124,7 +124,8 @@ TEST(JournalTest, UndoTakesBackWhereTheRunMayHaveStored) {
                         Attempt("other", "h:/other.fdb", "b6", "replaced")});
     EXPECT_TRUE(steps.seen());
     EXPECT_EQ(TargetsOf(steps), QStringList({"h:/cut.fdb", "h:/doubt.fdb", "h:/done.fdb"}));
-    const cli::StoredByRun& done = steps.steps()[2];
+    const std::vector<cli::StoredByRun> stored = steps.steps();
+    const cli::StoredByRun& done = stored[2];
     EXPECT_EQ(done.reportId, "INVOICE");
     EXPECT_EQ(done.dbUser, "SYSDBA");
     EXPECT_EQ(done.backup, "b4");
