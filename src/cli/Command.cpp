@@ -29,7 +29,8 @@ void Command::Take(const Invocation& invocation, const QCommandLineParser& parse
 }
 
 QJsonObject Command::outcomeFields(const Target& target) const {
-    QJsonObject fields = TargetFields(invocation_, definition_.name, target);
+    QJsonObject fields;
+    Stamp::OfTarget(invocation_, definition_.name, target).WriteTo(fields);
     fields.insert("event", "outcome");
     return fields;
 }

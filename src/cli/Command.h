@@ -1,8 +1,9 @@
 #pragma once
 
-#include "Rollout.h"
+#include "Invocation.h"
 #include "Supervisor.h"
 #include "core/Replacement.h"
+#include "core/Status.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -31,8 +32,9 @@ struct Report {
     bool failed = false;
     bool duplicate =
         false; // a database worked on under another of its names: neither done nor failed
-    std::optional<core::Outcome::Result> result; // what replace and restore count
-    std::optional<QJsonObject> json;             // with --json, the database's object
+    std::optional<core::Outcome::Result> result;    // what replace and restore count
+    std::optional<core::LayoutStatus::State> state; // and status
+    std::optional<QJsonObject> json;                // with --json, the database's object
 };
 
 // A command line that cannot be carried out as written.

@@ -11,7 +11,64 @@ Journal::Journal(const QString& backupDirectory)
     : path_(QDir(backupDirectory.isEmpty() ? platform::WorkingDirectory() : backupDirectory)
                 .absoluteFilePath(QString::fromLatin1(FileName))) {}
 
-void Journal::Append(const QJsonObject& line, const std::stop_token& stop) {
+namespace {
+
+void InsertDigest(QJsonObject& line, const std::optional<store::ContentDigest>& digest,
+                  const QString& suffix) {
+    if (!digest)
+        return;
+    line.insert(QStringLiteral("size_") + suffix, digest->size);
+    line.insert(QStringLiteral("sha256_") + suffix, QString::fromLatin1(digest->sha256));
+}
+
+std::optional<store::ContentDigest> DigestOf(const QJsonObject& line, const QString& suffix) {
+    const QJsonValue sha256 = line[QStringLiteral("sha256_") + suffix];
+    if (!sha256.isString())
+        return std::nullopt;
+    return store::ContentDigest{line[QStringLiteral("size_") + suffix].toInteger(),
+                                sha256.toString().toLatin1()};
+}
+
+void InsertText(QJsonObject& line, const char* key, const QString& text) {
+    if (!text.isEmpty())
+        line.insert(QLatin1String(key), text);
+}
+
+} // namespace
+
+QJsonObject JournalEntry::ToJson() const {
+    QJsonObject line;
+    stamp.WriteTo(line);
+    line.insert("event", event);
+    line.insert("id", id);
+    if (engine)
+        line.insert("engine", *engine);
+    InsertDigest(line, before, QStringLiteral("before"));
+    InsertDigest(line, after, QStringLiteral("after"));
+    InsertText(line, "file", file);
+    InsertText(line, "backup", backup);
+    InsertText(line, "outcome", outcome);
+    InsertText(line, "error", error);
+    InsertText(line, "undoes", undoes);
+    return line;
+}
+
+JournalEntry JournalEntry::FromJson(const QJsonObject& line) {
+    const QJsonValue engine = line["engine"];
+    return {.stamp = Stamp::ReadFrom(line),
+            .event = line["event"].toString(),
+            .id = line["id"].toString(),
+            .engine = engine.isString() ? std::optional(engine.toString()) : std::nullopt,
+            .before = DigestOf(line, QStringLiteral("before")),
+            .after = DigestOf(line, QStringLiteral("after")),
+            .file = line["file"].toString(),
+            .backup = line["backup"].toString(),
+            .outcome = line["outcome"].toString(),
+            .error = line["error"].toString(),
+            .undoes = line["undoes"].toString()};
+}
+
+void Journal::Append(const JournalEntry& entry, const std::stop_token& stop) {
     try {
         platform::AppendFile* file = nullptr;
         {
@@ -21,7 +78,7 @@ void Journal::Append(const QJsonObject& line, const std::stop_token& stop) {
                 file_.emplace(path_);
             file = &*file_;
         }
-        file->append(QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n', stop);
+        file->append(QJsonDocument(entry.ToJson()).toJson(QJsonDocument::Compact) + '\n', stop);
     } catch (const platform::FileError& error) {
         throw std::runtime_error(QStringLiteral("The journal %1 cannot be written. %2")
                                      .arg(path_, QString::fromUtf8(error.what()))
@@ -30,7 +87,7 @@ void Journal::Append(const QJsonObject& line, const std::stop_token& stop) {
 }
 
 void Journal::Read(Direction direction,
-                   const std::function<bool(const QJsonObject&)>& visit) const {
+                   const std::function<bool(const JournalEntry&)>& visit) const {
     platform::LineReader reader(path_, direction);
     while (const std::optional<platform::LineReader::Line> line = reader.next()) {
         if (line->text.trimmed().isEmpty())
@@ -38,7 +95,7 @@ void Journal::Read(Direction direction,
         const QJsonDocument parsed = QJsonDocument::fromJson(line->text);
         if (!parsed.isObject())
             tellUnreadable(line->offset);
-        else if (!visit(parsed.object()))
+        else if (!visit(JournalEntry::FromJson(parsed.object())))
             return;
     }
 }

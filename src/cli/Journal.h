@@ -1,6 +1,8 @@
 #pragma once
 
+#include "Json.h"
 #include "platform/Files.h"
+#include "store/Digest.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -11,6 +13,25 @@
 #include <stop_token>
 
 namespace cli {
+
+// One line of the journal, written only by ToJson and read only by FromJson. A field missing from
+// a line read, as an editor may leave it, is read as empty.
+struct JournalEntry {
+    Stamp stamp = {};
+    QString event = {};                              // "prepare" before the commit, "outcome" after
+    QString id = {};                                 // the layout's
+    std::optional<QString> engine = {};              // the server's, once reached
+    std::optional<store::ContentDigest> before = {}; // the layout stored before, as backed up
+    std::optional<store::ContentDigest> after = {};  // the bytes stored, or to be stored
+    QString file = {};                               // full paths; empty when none
+    QString backup = {};
+    QString outcome = {}; // of an outcome line: "replaced", "unchanged", "failed", ...
+    QString error = {};
+    QString undoes = {}; // of an undo's line: the run it takes back
+
+    QJsonObject ToJson() const;
+    static JournalEntry FromJson(const QJsonObject& line);
+};
 
 // What replace, restore and undo are about to store on each database and what came of it, one
 // compact JSON object a line in korvex-journal.jsonl of the backup folder, each line on the disk
@@ -29,13 +50,13 @@ public:
 
     // From any thread; waits for other writers until the stop is requested. Throws
     // std::runtime_error "The journal <path> cannot be written. <why>".
-    void Append(const QJsonObject& line, const std::stop_token& stop);
+    void Append(const JournalEntry& entry, const std::stop_token& stop);
 
     // Hands its lines to the visitor as they are read, in the direction asked, while it returns
     // true; nothing when there is no journal. Memory does not grow with the journal. A line that
     // is not a JSON object, as a crash in the middle of a write or an editor may leave, is passed
     // over and told once on standard error. Throws platform::FileError when it cannot be read.
-    void Read(Direction direction, const std::function<bool(const QJsonObject&)>& visit) const;
+    void Read(Direction direction, const std::function<bool(const JournalEntry&)>& visit) const;
 
 private:
     void tellUnreadable(qint64 offset) const;

@@ -31,20 +31,42 @@ QString OsUser() {
     return name;
 }
 
-QJsonObject RunFields(const Invocation& invocation, const QString& command) {
-    return {{"run", invocation.runId},
-            {"time", UtcNow()},
-            {"command", command},
-            {"os_user", OsUser()},
-            {"version", platform::Version()}};
+Stamp Stamp::OfRun(const Invocation& invocation, const QString& command) {
+    return {.run = invocation.runId,
+            .time = UtcNow(),
+            .command = command,
+            .osUser = OsUser(),
+            .version = platform::Version()};
 }
 
-QJsonObject TargetFields(const Invocation& invocation, const QString& command,
-                         const Target& target) {
-    QJsonObject fields = RunFields(invocation, command);
-    fields.insert("db_user", target.login.user.value_or(QString()));
-    fields.insert("target", target.database);
-    return fields;
+Stamp Stamp::OfTarget(const Invocation& invocation, const QString& command, const Target& target) {
+    Stamp stamp = OfRun(invocation, command);
+    stamp.dbUser = target.login.user.value_or(QString());
+    stamp.target = target.database;
+    return stamp;
+}
+
+void Stamp::WriteTo(QJsonObject& object) const {
+    object.insert("run", run);
+    object.insert("time", time);
+    object.insert("command", command);
+    object.insert("os_user", osUser);
+    object.insert("version", version);
+    if (target) {
+        object.insert("db_user", dbUser);
+        object.insert("target", *target);
+    }
+}
+
+Stamp Stamp::ReadFrom(const QJsonObject& object) {
+    return {.run = object["run"].toString(),
+            .time = object["time"].toString(),
+            .command = object["command"].toString(),
+            .osUser = object["os_user"].toString(),
+            .version = object["version"].toString(),
+            .dbUser = object["db_user"].toString(),
+            .target = object.contains("target") ? std::optional(object["target"].toString())
+                                                : std::nullopt};
 }
 
 void PrintJson(const QJsonObject& object) {

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "Rollout.h"
+#include "Invocation.h"
 
 #include <QJsonObject>
 #include <QString>
+#include <optional>
 
 namespace cli {
 
@@ -16,13 +17,23 @@ QString NewRunId();
 // The login name of the operating-system user this process runs as.
 QString OsUser();
 
-// The fields that every object printed or journalled for a database starts with: the run, the
-// time, the command, who did it where, and the tool's version. Never the password.
-QJsonObject TargetFields(const Invocation& invocation, const QString& command,
-                         const Target& target);
+// What every object printed or journalled starts with: the run, the time, the command, who did it
+// where, and the tool's version. Never the password.
+struct Stamp {
+    QString run = {};
+    QString time = {};
+    QString command = {};
+    QString osUser = {};
+    QString version = {};
+    QString dbUser = {};                // of the login; with the target,
+    std::optional<QString> target = {}; // none in the run's summary
 
-// The same for the run's summary, without a database.
-QJsonObject RunFields(const Invocation& invocation, const QString& command);
+    static Stamp OfRun(const Invocation& invocation, const QString& command);
+    static Stamp OfTarget(const Invocation& invocation, const QString& command,
+                          const Target& target);
+    void WriteTo(QJsonObject& object) const;
+    static Stamp ReadFrom(const QJsonObject& object);
+};
 
 // One object on one line of standard output, flushed.
 void PrintJson(const QJsonObject& object);

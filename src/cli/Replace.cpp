@@ -60,6 +60,39 @@ QString WithReason(const core::Outcome& outcome) {
                : outcome.text + QStringLiteral(". ") + outcome.systemReason;
 }
 
+// The outcome as the journal and the JSON object name it.
+QString OutcomeName(core::Outcome::Result result) {
+    using Result = core::Outcome::Result;
+    switch (result) {
+    case Result::Replaced:
+        return QStringLiteral("replaced");
+    case Result::Unchanged:
+        return QStringLiteral("unchanged");
+    case Result::DryRun:
+        return QStringLiteral("dry-run");
+    case Result::InDoubt:
+        return QStringLiteral("in-doubt");
+    case Result::Changed:
+        return QStringLiteral("skipped");
+    case Result::Failed:
+    case Result::Error:
+        break;
+    }
+    return QStringLiteral("failed");
+}
+
+// The line of a replacement that ended as asked: stored, found stored already, or rolled back.
+QString DoneText(const QString& id, const QString& file, const core::Outcome& outcome) {
+    if (outcome.result == core::Outcome::Result::Unchanged)
+        return QStringLiteral("unchanged %1: it already holds the bytes of %2").arg(id, file);
+    if (outcome.result == core::Outcome::Result::DryRun)
+        return QStringLiteral("dry run %1: backed up %2 to %3; would store %4 of %5; rolled back")
+            .arg(id, Describe(outcome.stored), outcome.backupPath, Describe(outcome.replacement),
+                 file);
+    return QStringLiteral("replaced %1 with %2 of %3; the %4 stored before are in %5")
+        .arg(id, Describe(outcome.replacement), file, Describe(outcome.stored), outcome.backupPath);
+}
+
 } // namespace
 
 Replace::Replace()
@@ -109,8 +142,9 @@ Report Replace::Replacing(const Target& target, const QString& file,
     // Like a backup that cannot be written, a journal that cannot be keeps the commit from
     // happening.
     const auto prepare = [&](const core::Outcome& prepared) {
-        journal_->Append(lineFields(target, file, prepared, QStringLiteral("prepare")),
-                         work.stopToken());
+        journal_->Append(
+            entryOf(target, file, prepared, QStringLiteral("prepare"), layouts.EngineVersion()),
+            work.stopToken());
     };
     core::ReplaceOptions options{.backupDirectory = backupDirectory_,
                                  .dryRun = dryRun_,
@@ -123,13 +157,16 @@ Report Replace::Replacing(const Target& target, const QString& file,
         options.expectedStored = expected->stored;
         options.expectedFile = expected->file;
     }
-    Report report = Told(target, file, replacer.Replace(reportId(), file, options), work);
-    journalled(target, report, work.stopToken());
+    const core::Outcome outcome = replacer.Replace(reportId(), file, options);
+    JournalEntry entry =
+        entryOf(target, file, outcome, QStringLiteral("outcome"), layouts.EngineVersion());
+    Report report = Told(target, file, outcome, work, entry);
+    journalled(target, entry, report, work.stopToken());
     return report;
 }
 
 Report Replace::Told(const Target& target, const QString& file, const core::Outcome& outcome,
-                     const Supervisor::Work& work) const {
+                     const Supervisor::Work& work, JournalEntry& entry) const {
     using Result = core::Outcome::Result;
     const QString id = reportId();
     Report report;
@@ -138,31 +175,10 @@ Report Replace::Told(const Target& target, const QString& file, const core::Outc
                              ? QString()
                              : QStringLiteral(" (the backup %1 stays)").arg(outcome.backupPath);
     const QString head = target.database + QStringLiteral(": ");
-    QString told;  // the outcome as the JSON object names it
-    QString error; // and its error, if any
+    QString error;
     switch (outcome.result) {
-    case Result::Replaced:
-        told = QStringLiteral("replaced");
-        report.Say(head + QStringLiteral("replaced %1 with %2 of %3; the %4 stored before "
-                                         "are in %5")
-                              .arg(id, Describe(outcome.replacement), file,
-                                   Describe(outcome.stored), outcome.backupPath));
-        break;
-    case Result::Unchanged:
-        told = QStringLiteral("unchanged");
-        report.Say(head +
-                   QStringLiteral("unchanged %1: it already holds the bytes of %2").arg(id, file));
-        break;
-    case Result::DryRun:
-        told = QStringLiteral("dry-run");
-        report.Say(head + QStringLiteral("dry run %1: backed up %2 to %3; would store %4 "
-                                         "of %5; rolled back")
-                              .arg(id, Describe(outcome.stored), outcome.backupPath,
-                                   Describe(outcome.replacement), file));
-        break;
     case Result::InDoubt:
         // Neither done nor failed: counted on its own, and the exit code says so.
-        told = QStringLiteral("in-doubt");
         error = outcome.text + kept;
         report.Complain(target.database, error);
         report.Say(head + QStringLiteral("IN DOUBT %1: the layout may or may not be stored; "
@@ -171,7 +187,6 @@ Report Replace::Told(const Target& target, const QString& file, const core::Outc
         break;
     case Result::Changed:
         // What another user stored since is theirs: counted as failed, to be looked at.
-        told = QStringLiteral("skipped");
         error = QStringLiteral("changed since run %1 (now %2 bytes, SHA-256 %3)")
                     .arg(undoes())
                     .arg(outcome.stored.size)
@@ -181,47 +196,52 @@ Report Replace::Told(const Target& target, const QString& file, const core::Outc
         break;
     case Result::Failed:
     case Result::Error:
-        told = QStringLiteral("failed");
         error = work.failureText(WithReason(outcome) + kept);
         report = failedReport(target, error);
         break;
+    default:
+        report.Say(head + DoneText(id, file, outcome));
     }
     report.result = outcome.result;
-    report.json = lineFields(target, file, outcome, QStringLiteral("outcome"));
-    report.json->insert("outcome", told);
-    if (!error.isEmpty())
-        report.json->insert("error", PlainLines(error));
+    entry.outcome = OutcomeName(outcome.result);
+    entry.error = PlainLines(error);
+    report.json = entry.ToJson();
     return report;
 }
 
-QJsonObject Replace::lineFields(const Target& target, const QString& file,
-                                const core::Outcome& outcome, const QString& event) const {
-    QJsonObject fields = outcomeFields(target);
-    fields.insert("event", event);
-    fields.insert("id", reportId());
-    if (!undoes().isEmpty())
-        fields.insert("undoes", undoes());
-    if (!outcome.stored.sha256.isEmpty()) {
-        fields.insert("size_before", outcome.stored.size);
-        fields.insert("sha256_before", QString::fromLatin1(outcome.stored.sha256));
-    }
-    if (!outcome.replacement.sha256.isEmpty()) {
-        fields.insert("size_after", outcome.replacement.size);
-        fields.insert("sha256_after", QString::fromLatin1(outcome.replacement.sha256));
-    }
-    // Full paths: the journal is read from wherever undo runs.
-    if (!file.isEmpty())
-        fields.insert("file", QFileInfo(file).absoluteFilePath());
-    if (!outcome.backupPath.isEmpty())
-        fields.insert("backup", QFileInfo(outcome.backupPath).absoluteFilePath());
-    return fields;
+namespace {
+
+std::optional<store::ContentDigest> Known(const store::ContentDigest& digest) {
+    return digest.sha256.isEmpty() ? std::nullopt : std::optional(digest);
+}
+
+// Full paths: the journal is read from wherever undo runs.
+QString FullPath(const QString& path) {
+    return path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+}
+
+} // namespace
+
+JournalEntry Replace::entryOf(const Target& target, const QString& file,
+                              const core::Outcome& outcome, const QString& event,
+                              const std::optional<QString>& engine) const {
+    return {.stamp = Stamp::OfTarget(invocation(), definition().name, target),
+            .event = event,
+            .id = reportId(),
+            .engine = engine,
+            .before = Known(outcome.stored),
+            .after = Known(outcome.replacement),
+            .file = FullPath(file),
+            .backup = FullPath(outcome.backupPath),
+            .undoes = undoes()};
 }
 
 // A line that cannot be written after the commit loses nothing: the prepare line before it stands
 // for the change, and the stored bytes tell whether it went through.
-void Replace::journalled(const Target& target, Report& report, const std::stop_token& stop) const {
+void Replace::journalled(const Target& target, const JournalEntry& entry, Report& report,
+                         const std::stop_token& stop) const {
     try {
-        journal_->Append(*report.json, stop);
+        journal_->Append(entry, stop);
     } catch (const std::exception& error) {
         report.Complain(target.database, QString::fromUtf8(error.what()));
     }
@@ -239,11 +259,12 @@ Report Replace::failedReport(const Target& target, const QString& text) const {
 Report Replace::Failed(const Target& target, const QString& text,
                        const std::stop_token& stop) const {
     Report report = failedReport(target, text);
-    QJsonObject json = lineFields(target, QString(), core::Outcome{}, QStringLiteral("outcome"));
-    json.insert("outcome", "failed");
-    json.insert("error", report.json->value("error"));
-    report.json = json;
-    journalled(target, report, stop);
+    JournalEntry entry =
+        entryOf(target, QString(), core::Outcome{}, QStringLiteral("outcome"), std::nullopt);
+    entry.outcome = QStringLiteral("failed");
+    entry.error = PlainLines(text);
+    report.json = entry.ToJson();
+    journalled(target, entry, report, stop);
     return report;
 }
 

@@ -48,14 +48,16 @@ protected:
 
 private:
     // The line for the outcome on the database, and its JSON object.
+    // The outcome told, for people and in the entry.
     Report Told(const Target& target, const QString& file, const core::Outcome& outcome,
-                const Supervisor::Work& work) const;
+                const Supervisor::Work& work, JournalEntry& entry) const;
     Report failedReport(const Target& target, const QString& text) const;
-    // The fields of a journal line and of the JSON object: the run's, the layout's and the bytes'.
-    QJsonObject lineFields(const Target& target, const QString& file, const core::Outcome& outcome,
-                           const QString& event) const;
+    // A journal line, also the JSON object of its outcome: the run's, the layout's and the bytes'.
+    JournalEntry entryOf(const Target& target, const QString& file, const core::Outcome& outcome,
+                         const QString& event, const std::optional<QString>& engine) const;
     // The outcome line written, and the report told when it could not be.
-    void journalled(const Target& target, Report& report, const std::stop_token& stop) const;
+    void journalled(const Target& target, const JournalEntry& entry, Report& report,
+                    const std::stop_token& stop) const;
     int counted(core::Outcome::Result result) const;
 
     QString backupDirectory_; // empty: the working directory

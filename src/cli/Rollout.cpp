@@ -28,9 +28,9 @@ constexpr std::chrono::seconds LeaveAfter = AbortAfter + std::chrono::seconds(1)
 // its own timeout, bounded by the deadline (3 s past it, when an abort would have dropped it), and
 // an interrupted run leaves a connect still waiting to the server (see endInterrupted).
 int ConnectTimeout(const Invocation& invocation) {
+    const int asked = invocation.login.connectTimeoutSeconds.value_or(0);
     const int deadlineBound = invocation.targetTimeout + static_cast<int>(AbortAfter.count());
-    return invocation.targetTimeout > 0 ? std::min(invocation.connectTimeout, deadlineBound)
-                                        : invocation.connectTimeout;
+    return invocation.targetTimeout > 0 ? std::min(asked, deadlineBound) : asked;
 }
 
 // The client library tells a connect it gave up on as one the server rejected. Its clock and
@@ -48,17 +48,20 @@ void ConnectWithin(streaming::StreamingStore& layouts, int seconds) {
     }
 }
 
-// The databases asked for, each login's unset parts the run's, then the data module's own.
+// The databases asked for, each login's unset parts the run's, then the design-time login's; the
+// connect timeout and the compression are the run's alone.
 QList<Target> TargetsOf(const Invocation& invocation, const Command& command) {
     QList<Target> targets = command.Targets();
     if (targets.isEmpty())
         targets = {{platform::DefaultConnectionTarget(), {}}};
     const platform::DesignLogin design = platform::LoadDesignLogin();
     for (Target& target : targets) {
-        Login& login = target.login;
+        db::ConnectionOptions& login = target.login;
         login.user = login.user.value_or(invocation.login.user.value_or(design.user));
         login.password =
             login.password.value_or(invocation.login.password.value_or(design.password));
+        login.connectTimeoutSeconds = ConnectTimeout(invocation);
+        login.wireCompression = invocation.login.wireCompression;
     }
     return targets;
 }
@@ -185,15 +188,11 @@ Report Rollout::workOn(qsizetype index) {
         return command_.Duplicate(target, targets_[*first]);
     Supervisor::Work work(supervisor_);
     try {
-        streaming::StreamingStore layouts(target.database,
-                                          {.user = target.login.user,
-                                           .password = target.login.password,
-                                           .connectTimeoutSeconds = ConnectTimeout(invocation_),
-                                           .wireCompression = invocation_.compress});
+        streaming::StreamingStore layouts(target.database, target.login);
         const Supervisor::Stopper stopper(
             work, [&layouts](store::LayoutStore::Cancel how) { layouts.CancelCall(how); });
         Connecting connecting(*this);
-        ConnectWithin(layouts, ConnectTimeout(invocation_));
+        ConnectWithin(layouts, *target.login.connectTimeoutSeconds);
         connecting.done();
         if (const std::optional<qsizetype> first = claim(index, layouts.ServerIdentity()))
             return command_.Duplicate(target, targets_[*first]);
@@ -272,7 +271,8 @@ int Rollout::finish(qsizetype started, std::optional<int> signal) {
     if (!invocation_.json) {
         command_.Finish(databases, failed_);
     } else {
-        QJsonObject summary = RunFields(invocation_, command_.definition().name);
+        QJsonObject summary;
+        Stamp::OfRun(invocation_, command_.definition().name).WriteTo(summary);
         summary.insert("event", "summary");
         summary.insert("databases", databases);
         summary.insert("duplicates", duplicates_);

@@ -2,7 +2,7 @@
 
 #include "Command.h"
 #include "Json.h"
-#include "core/TargetsFile.h"
+#include "TargetsFile.h"
 #include "platform/Files.h"
 
 #include <QDir>
@@ -82,8 +82,8 @@ QString PasswordIn(const QString& path) {
 }
 
 // A line's own login, its password file placed beside the targets file when relative.
-Login LoginOf(const core::TargetLine& line, const QString& path) {
-    Login login{line.user, {}};
+db::ConnectionOptions LoginOf(const TargetLine& line, const QString& path) {
+    db::ConnectionOptions login{.user = line.user};
     if (!line.passwordFile)
         return login;
     try {
@@ -97,18 +97,17 @@ Login LoginOf(const core::TargetLine& line, const QString& path) {
 
 // The whole file is read before any password file, and all of it before any database.
 QList<Target> TargetsIn(const QString& path) {
-    QList<core::TargetLine> lines;
+    QList<TargetLine> lines;
     try {
-        lines = core::ParseTargets(RegularFileContent(path, QStringLiteral("targets file")).bytes,
-                                   path);
-    } catch (const core::TargetsFileError& error) {
+        lines = ParseTargets(RegularFileContent(path, QStringLiteral("targets file")).bytes, path);
+    } catch (const TargetsFileError& error) {
         throw UsageProblem{QString::fromUtf8(error.what())};
     }
     // The working directory's database is only for a call that names none.
     if (lines.isEmpty())
         throw UsageProblem{QStringLiteral("the targets file %1 names no database").arg(path)};
     QList<Target> targets;
-    for (const core::TargetLine& line : lines)
+    for (const TargetLine& line : lines)
         targets.append({line.database, LoginOf(line, path)});
     return targets;
 }
@@ -151,20 +150,20 @@ Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const
         invocation.targets.append({database, {}});
     if (parser.isSet(targets_))
         invocation.targets += TargetsIn(parser.value(targets_));
-    invocation.connectTimeout = SecondsFrom(parser, connectTimeout_, 1);
+    invocation.login.connectTimeoutSeconds = SecondsFrom(parser, connectTimeout_, 1);
     invocation.targetTimeout = SecondsFrom(parser, timeout_, 0);
     invocation.jobs = NumberFrom(parser, jobs_, 1, QStringLiteral("databases"));
     if (parser.isSet(compress_) && parser.isSet(noCompress_))
         throw UsageProblem{QStringLiteral("--compress and --no-compress exclude each other")};
-    invocation.compress = !parser.isSet(noCompress_);
+    invocation.login.wireCompression = !parser.isSet(noCompress_);
     invocation.json = parser.isSet(json_);
     invocation.runId = NewRunId();
     return invocation;
 }
 
-Login SharedOptions::LoginFrom(const QCommandLineParser& parser) const {
+void SharedOptions::ReadLogin(const QCommandLineParser& parser,
+                              db::ConnectionOptions& login) const {
     const QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    Login login;
     if (parser.isSet(user_))
         login.user = parser.value(user_);
     else if (environment.contains(QStringLiteral("ISC_USER")))
@@ -173,7 +172,6 @@ Login SharedOptions::LoginFrom(const QCommandLineParser& parser) const {
         login.password = PasswordIn(parser.value(passwordFile_));
     else if (environment.contains(QStringLiteral("ISC_PASSWORD")))
         login.password = environment.value(QStringLiteral("ISC_PASSWORD"));
-    return login;
 }
 
 } // namespace cli

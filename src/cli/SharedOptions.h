@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Rollout.h"
+#include "Invocation.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -13,8 +13,9 @@ public:
     void AddTo(QCommandLineParser& parser) const;
     // The invocation the parsed line asks for, its login not yet read. Throws UsageProblem.
     Invocation InvocationFrom(const QCommandLineParser& parser) const;
-    // From the options, else the environment. Throws UsageProblem.
-    Login LoginFrom(const QCommandLineParser& parser) const;
+    // The user and the password into the run's login: from the options, else the environment.
+    // Throws UsageProblem.
+    void ReadLogin(const QCommandLineParser& parser, db::ConnectionOptions& login) const;
 
 private:
     const QCommandLineOption database_{{QStringLiteral("d"), QStringLiteral("database")},

@@ -72,6 +72,7 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
     const QString shown = Escaped(reportId);
     const QString state = StateName(status.state);
     Report report;
+    report.state = status.state;
     report.json = statusFields(target, state);
     InsertEngine(*report.json, layouts);
     if (status.state == State::NoRow) {
@@ -90,16 +91,15 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
 Report Status::Failed(const Target& target, const QString& text,
                       const std::stop_token& stop) const {
     Report report = Command::Failed(target, text, stop);
-    const QJsonObject failed = *report.json;
     report.json = statusFields(target, Unreachable);
-    report.json->insert("error", failed["error"]);
+    report.json->insert("error", PlainLines(text));
     report.Say(
         QStringLiteral("%1: unreachable %2").arg(target.database, Escaped(invocation().args[0])));
     return report;
 }
 
 void Status::Tally(const Report& report) {
-    ++counts_[report.json->value("state").toString()];
+    ++counts_[report.state ? StateName(*report.state) : Unreachable];
 }
 
 int Status::counted(const QString& state) const {

@@ -38,35 +38,49 @@ std::optional<int> Supervisor::interruption() const {
 void Supervisor::watch() {
     for (;;) {
         const int signal = platform::TakeTerminationSignal(TickMs);
-        const std::lock_guard lock(mutex_);
-        if (quit_)
-            return;
-        step(signal);
+        std::vector<Call> calls;
+        {
+            const std::lock_guard lock(mutex_);
+            if (quit_)
+                return;
+            calls = step(signal);
+        }
+        for (const Call& call : calls)
+            (*call.callback)(call.how);
     }
 }
 
-// Under the lock, so that no work or stopper goes away while it is used.
-void Supervisor::step(int signal) {
+// Under the lock, so that no work goes away while it is looked at.
+std::vector<Supervisor::Call> Supervisor::step(int signal) {
     if (signal != 0 && !signal_)
         signal_ = signal;
     const Clock::time_point now = Clock::now();
+    std::vector<Call> calls;
     for (Work* work : work_)
-        work->step(now);
+        if (std::optional<Call> call = work->step(now))
+            calls.push_back(std::move(*call));
+    return calls;
 }
 
-void Supervisor::Work::step(Clock::time_point now) {
-    const auto stop = [this](store::LayoutStore::Cancel how) {
-        if (!stops_.empty())
-            (*stops_.back())(how);
-    };
+void Supervisor::Callback::operator()(store::LayoutStore::Cancel how) {
+    const std::lock_guard lock(mutex_);
+    if (stop_)
+        stop_(how);
+}
+
+void Supervisor::Callback::end() {
+    const std::lock_guard lock(mutex_);
+    stop_ = nullptr;
+}
+
+std::optional<Supervisor::Call> Supervisor::Work::step(Clock::time_point now) {
     if (aborted_)
-        return;
+        return std::nullopt;
     if (stopReason_) {
-        if (now - raisedAt_ >= AbortAfter) {
-            aborted_ = true;
-            stop(store::LayoutStore::Cancel::Abort);
-        }
-        return;
+        if (now - raisedAt_ < AbortAfter)
+            return std::nullopt;
+        aborted_ = true;
+        return latestStop(store::LayoutStore::Cancel::Abort);
     }
     const int timeout = supervisor_.timeoutSeconds_;
     if (supervisor_.signal_)
@@ -74,10 +88,16 @@ void Supervisor::Work::step(Clock::time_point now) {
     else if (timeout > 0 && now - started_ >= std::chrono::seconds(timeout))
         stopReason_ = QStringLiteral("timed out after %1 s").arg(timeout);
     if (!stopReason_)
-        return;
+        return std::nullopt;
     raisedAt_ = now;
     stopped_.request_stop();
-    stop(store::LayoutStore::Cancel::Raise);
+    return latestStop(store::LayoutStore::Cancel::Raise);
+}
+
+std::optional<Supervisor::Call> Supervisor::Work::latestStop(store::LayoutStore::Cancel how) const {
+    if (stops_.empty())
+        return std::nullopt;
+    return Call{stops_.back(), how};
 }
 
 Supervisor::Work::Work(Supervisor& supervisor) : supervisor_(supervisor) {
@@ -95,14 +115,19 @@ QString Supervisor::Work::failureText(const QString& text) const {
     return stopReason_.value_or(text);
 }
 
-Supervisor::Stopper::Stopper(Work& work, Stop stop) : work_(work), stop_(std::move(stop)) {
+Supervisor::Stopper::Stopper(Work& work, Stop stop)
+    : work_(work), callback_(std::make_shared<Callback>(std::move(stop))) {
     const std::lock_guard lock(work_.supervisor_.mutex_);
-    work_.stops_.push_back(&stop_);
+    work_.stops_.push_back(callback_);
 }
 
+// Out of the list first, so that no further call is taken from it, then past the call under way.
 Supervisor::Stopper::~Stopper() {
-    const std::lock_guard lock(work_.supervisor_.mutex_);
-    work_.stops_.pop_back();
+    {
+        const std::lock_guard lock(work_.supervisor_.mutex_);
+        work_.stops_.pop_back();
+    }
+    callback_->end();
 }
 
 } // namespace cli

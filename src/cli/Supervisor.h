@@ -6,6 +6,7 @@
 #include <QString>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -25,12 +26,32 @@ QString InterruptedText(int signal);
 // Stops the work on each database in flight when its deadline passes or a termination signal
 // comes: first asks the server to fail the call in flight, then, when the work has not ended a
 // few seconds later, drops the connection. From a thread of its own, which takes the termination
-// signals that platform::HoldTerminationSignals holds.
+// signals that platform::HoldTerminationSignals holds. The stops are called outside its lock: a
+// cancel is a call to the server, and one slow to answer must hold up no other database.
 class Supervisor {
 public:
     using Stop = std::function<void(store::LayoutStore::Cancel how)>;
     using Clock = std::chrono::steady_clock;
 
+private:
+    // A stopper's stop, called without the supervisor's lock: the stopper's end waits for a call
+    // in progress and keeps any later one from happening.
+    class Callback {
+    public:
+        explicit Callback(Stop stop) : stop_(std::move(stop)) {}
+        void operator()(store::LayoutStore::Cancel how);
+        void end();
+
+    private:
+        std::mutex mutex_;
+        Stop stop_; // empty once its stopper ended
+    };
+    struct Call {
+        std::shared_ptr<Callback> callback;
+        store::LayoutStore::Cancel how;
+    };
+
+public:
     explicit Supervisor(int timeoutSeconds); // 0: no deadline
     ~Supervisor();
     Supervisor(const Supervisor&) = delete;
@@ -54,11 +75,13 @@ public:
 
     private:
         friend class Supervisor;
-        void step(Clock::time_point now);
+        // The stop due now, if one is.
+        std::optional<Call> step(Clock::time_point now);
+        std::optional<Call> latestStop(store::LayoutStore::Cancel how) const;
 
         Supervisor& supervisor_;
         const Clock::time_point started_ = Clock::now();
-        std::vector<const Stop*> stops_; // the latest one made is used
+        std::vector<std::shared_ptr<Callback>> stops_; // the latest one made is used
         std::optional<QString> stopReason_;
         Clock::time_point raisedAt_;
         bool aborted_ = false;
@@ -75,12 +98,12 @@ public:
 
     private:
         Work& work_;
-        Stop stop_;
+        const std::shared_ptr<Callback> callback_;
     };
 
 private:
     void watch();
-    void step(int signal);
+    std::vector<Call> step(int signal);
 
     const int timeoutSeconds_;
     mutable std::mutex mutex_;

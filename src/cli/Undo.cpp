@@ -2,7 +2,6 @@
 
 #include "platform/ConnectionTarget.h"
 
-#include <QJsonValue>
 #include <QSet>
 #include <algorithm>
 
@@ -14,25 +13,19 @@ const QCommandLineOption Last{QStringLiteral("last"),
                                              "something and is not itself an undo, instead of "
                                              "RUN_ID.")};
 
-store::ContentDigest Digest(const QJsonObject& line, const char* size, const char* sha256) {
-    return {line[QLatin1String(size)].toInteger(),
-            line[QLatin1String(sha256)].toString().toLatin1()};
-}
-
-StoredByRun StoredFrom(const QJsonObject& line) {
-    return {
-        line["target"].toString(),
-        line["db_user"].toString(),
-        line["id"].toString(),
-        line["backup"].toString(),
-        {Digest(line, "size_after", "sha256_after"), Digest(line, "size_before", "sha256_before")}};
+StoredByRun StoredFrom(const JournalEntry& line) {
+    return {line.stamp.target.value_or(QString()),
+            line.stamp.dbUser,
+            line.id,
+            line.backup,
+            {line.after.value_or(store::ContentDigest{}),
+             line.before.value_or(store::ContentDigest{})}};
 }
 
 // An outcome line that rules out its attempt's prepare line: the commit surely did not happen.
-bool FailedAttempt(const QJsonObject& line) {
-    const QString outcome = line["outcome"].toString();
-    return line["event"].toString() == u"outcome" && !line["backup"].toString().isEmpty() &&
-           outcome != u"replaced" && outcome != u"in-doubt";
+bool FailedAttempt(const JournalEntry& line) {
+    return line.event == u"outcome" && !line.backup.isEmpty() && line.outcome != u"replaced" &&
+           line.outcome != u"in-doubt";
 }
 
 bool SameDatabase(const QString& a, const QString& b) {
@@ -42,7 +35,7 @@ bool SameDatabase(const QString& a, const QString& b) {
 // The steps of the named run, its lines read from the journal's start.
 RunSteps StepsOf(const Journal& journal, const QString& run) {
     RunSteps steps(run);
-    journal.Read(Journal::Direction::Forward, [&](const QJsonObject& line) {
+    journal.Read(Journal::Direction::Forward, [&](const JournalEntry& line) {
         steps.Take(line);
         return true;
     });
@@ -56,14 +49,13 @@ RunSteps StepsOf(const Journal& journal, const QString& run) {
 std::optional<RunSteps> LatestUndoable(const Journal& journal) {
     QSet<QString> failed; // the backups of the attempts that did not store, until their prepare
     QString found;
-    journal.Read(Journal::Direction::Backward, [&](const QJsonObject& line) {
-        if (line.contains("undoes"))
+    journal.Read(Journal::Direction::Backward, [&](const JournalEntry& line) {
+        if (!line.undoes.isEmpty())
             return true;
         if (FailedAttempt(line))
-            failed.insert(line["backup"].toString());
-        else if (line["event"].toString() == u"prepare" &&
-                 !failed.remove(line["backup"].toString()))
-            found = line["run"].toString();
+            failed.insert(line.backup);
+        else if (line.event == u"prepare" && !failed.remove(line.backup))
+            found = line.stamp.run;
         return found.isEmpty();
     });
     return found.isEmpty() ? std::nullopt : std::optional(StepsOf(journal, found));
@@ -81,16 +73,15 @@ template <class Reading> auto ReadOrRefuse(const Journal& journal, Reading readi
 
 } // namespace
 
-void RunSteps::Take(const QJsonObject& line) {
-    if (line["run"].toString() != run_)
+void RunSteps::Take(const JournalEntry& line) {
+    if (line.stamp.run != run_)
         return;
     seen_ = true;
-    if (line["event"].toString() == u"prepare")
+    if (line.event == u"prepare")
         prepared_.push_back(StoredFrom(line));
     else if (FailedAttempt(line))
-        std::erase_if(prepared_, [&](const StoredByRun& step) {
-            return step.backup == line["backup"].toString();
-        });
+        std::erase_if(prepared_,
+                      [&](const StoredByRun& step) { return step.backup == line.backup; });
 }
 
 std::vector<StoredByRun> RunSteps::steps() const {

@@ -2,7 +2,6 @@
 
 #include "Replace.h"
 
-#include <QJsonObject>
 #include <vector>
 
 namespace cli {
@@ -24,7 +23,7 @@ class RunSteps {
 public:
     explicit RunSteps(QString run) : run_(std::move(run)) {}
 
-    void Take(const QJsonObject& line);
+    void Take(const JournalEntry& line);
     const QString& run() const { return run_; }
     // Whether any line of the run was taken.
     bool seen() const { return seen_; }

@@ -2,6 +2,7 @@
 // layout out to many databases.
 
 #include "Commands.h"
+#include "Rollout.h"
 #include "SharedOptions.h"
 #include "platform/CommandLine.h"
 #include "platform/Files.h"
@@ -45,7 +46,7 @@ int main(int argc, char* argv[]) {
     try {
         cli::Invocation invocation = shared.InvocationFrom(parser);
         const std::unique_ptr<cli::Command> command = commands.Take(parser, invocation);
-        invocation.login = shared.LoginFrom(parser);
+        shared.ReadLogin(parser, invocation.login);
         // Taken into the login: the client library gets them from there, and nothing this
         // process starts inherits the password.
         qunsetenv("ISC_USER");

@@ -67,6 +67,11 @@ TEST_F(UndoJournalTest, UndoStoresOnlyTheBackupAndOverOnlyTheLayoutTheJournalRec
     for (fbtest::ScratchDatabase* database : {&edited, &linked, &taken, &kept})
         apptest::CreateReports(*database);
     const QString runId = Rollout({&edited, &linked, &taken, &kept});
+    const std::optional<std::string> engine =
+        edited.queryValue("select rdb$get_context('SYSTEM', 'ENGINE_VERSION') from rdb$database");
+    ASSERT_TRUE(engine);
+    EXPECT_EQ(Prepared(edited)["engine"].toString(), QString::fromStdString(*engine))
+        << "the journal names the engine the run reached";
     const QString editedBackup = Prepared(edited)["backup"].toString();
     QByteArray sameSize = SampleLayout("INVOICE");
     sameSize[0] = char(sameSize[0] ^ 1);

@@ -6,7 +6,7 @@
 #include <optional>
 #include <stdexcept>
 
-namespace core {
+namespace cli {
 
 // One line of a targets file: `TARGET [user=NAME] [password-file=PATH]`, words separated by
 // blanks. Double quotes keep blanks within a word; inside them \" is a quote and \\ a backslash,
@@ -35,4 +35,4 @@ std::optional<TargetLine> ParseTargetLine(const QString& line, const QString& fi
 // throw TargetsFileError naming the line.
 QList<TargetLine> ParseTargets(const QByteArray& content, const QString& file);
 
-} // namespace core
+} // namespace cli

@@ -1,6 +1,6 @@
 // The targets file's lines, without a server.
 
-#include "core/TargetsFile.h"
+#include "cli/TargetsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -8,15 +8,15 @@ namespace {
 
 std::string ProblemOf(const QByteArray& text) {
     try {
-        core::ParseTargets(text, "targets.txt");
-    } catch (const core::TargetsFileError& error) {
+        cli::ParseTargets(text, "targets.txt");
+    } catch (const cli::TargetsFileError& error) {
         return error.what();
     }
     return "accepted";
 }
 
 TEST(TargetsFileTest, LinesGiveTargetsWithTheirOwnLogins) {
-    const QList<core::TargetLine> targets = core::ParseTargets(
+    const QList<cli::TargetLine> targets = cli::ParseTargets(
         "# offices\n"
         "\n"
         "  127.0.0.1:/srv/a.fdb\n"
@@ -61,10 +61,9 @@ TEST(TargetsFileTest, AMalformedLineIsNamedByFileAndNumberWithoutItsValues) {
 
 // As Windows editors save it: the byte-order mark is no part of the first target.
 TEST(TargetsFileTest, AByteOrderMarkAndCrLfLineEndsAreTaken) {
-    const QList<core::TargetLine> targets =
-        core::ParseTargets("\xEF\xBB\xBF"
-                           "a:/a.fdb\r\n\r\nb:/b.fdb user=X\r\n",
-                           "t.txt");
+    const QList<cli::TargetLine> targets = cli::ParseTargets("\xEF\xBB\xBF"
+                                                             "a:/a.fdb\r\n\r\nb:/b.fdb user=X\r\n",
+                                                             "t.txt");
     ASSERT_EQ(targets.size(), 2);
     EXPECT_EQ(targets[0].database, "a:/a.fdb");
     EXPECT_EQ(targets[1].line, 3);

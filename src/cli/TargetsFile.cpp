@@ -3,7 +3,7 @@
 #include <QStringDecoder>
 #include <QStringList>
 
-namespace core {
+namespace cli {
 namespace {
 
 // The problem of one line, its place added where the line's number is known.
@@ -130,4 +130,4 @@ QList<TargetLine> ParseTargets(const QByteArray& content, const QString& file) {
     return targets;
 }
 
-} // namespace core
+} // namespace cli

@@ -1,0 +1,2 @@
+// Must not build: see CMakeLists.txt.
+#include "cli/Command.h"
