@@ -50,6 +50,20 @@ Report Command::Failed(const Target& target, const QString& text,
     return report;
 }
 
+void Tally::Add(const Report& report) {
+    failed_ += report.failed ? 1 : 0;
+    duplicates_ += report.duplicate ? 1 : 0;
+    if (!report.result.isEmpty())
+        ++results_[report.result];
+}
+
+int Tally::operator[](const QString& result) const {
+    if (result == u"failed")
+        return failed_;
+    const auto found = results_.find(result);
+    return found == results_.end() ? 0 : found->second;
+}
+
 Report Command::Duplicate(const Target& target, const Target& first) const {
     Report report;
     report.duplicate = true;

@@ -2,8 +2,6 @@
 
 #include "Invocation.h"
 #include "Supervisor.h"
-#include "core/Replacement.h"
-#include "core/Status.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -11,13 +9,14 @@
 #include <QList>
 #include <QString>
 #include <cstdio>
+#include <map>
 #include <stop_token>
 #include <vector>
 
 namespace cli {
 
 // What the work on one database came to: made on the thread that did it, its lines printed and
-// its results counted by the run loop in the databases' order.
+// its result counted by the run loop in the databases' order.
 struct Report {
     struct Line {
         std::FILE* stream;
@@ -31,10 +30,31 @@ struct Report {
     std::vector<Line> lines;
     bool failed = false;
     bool duplicate =
-        false; // a database worked on under another of its names: neither done nor failed
-    std::optional<core::Outcome::Result> result;    // what replace and restore count
-    std::optional<core::LayoutStatus::State> state; // and status
-    std::optional<QJsonObject> json;                // with --json, the database's object
+        false;      // a database worked on under another of its names: neither done nor failed
+    QString result; // what the summary counts it as ("replaced", "no-row"); empty: not counted
+    std::optional<QJsonObject> json; // with --json, the database's object
+};
+
+// One count of the run's summary: the databases whose result has this name ("dry-run"), told
+// "2 dry run" for people and "dry_run": 2 in JSON. "failed" counts the failed reports.
+struct Count {
+    enum class Told { Always, WhenAny, InJsonOnly };
+    QString result;
+    Told told = Told::Always;
+};
+
+// The databases' results, counted by their names.
+class Tally {
+public:
+    void Add(const Report& report);
+    int operator[](const QString& result) const;
+    int failed() const { return failed_; }
+    int duplicates() const { return duplicates_; }
+
+private:
+    std::map<QString, int> results_;
+    int failed_ = 0;
+    int duplicates_ = 0;
 };
 
 // A command line that cannot be carried out as written.
@@ -91,13 +111,9 @@ public:
                           const std::stop_token& stop) const;
     // When the database is the one another target named, on which the work is done once.
     Report Duplicate(const Target& target, const Target& first) const;
-    // Each database's report in turn, from one thread, once its lines are printed.
-    virtual void Tally(const Report& /*report*/) {}
-    // After the last database, the summary for people.
-    virtual void Finish(int /*databases*/, int /*failed*/) {}
-    // The command's own counts in the run's JSON summary.
-    virtual void Count(QJsonObject& /*summary*/) const {}
-    virtual int ExitCode(int failed) const { return failed == 0 ? 0 : 1; }
+    // The counts of the run's summary, in order; none: the command has no summary line.
+    virtual QList<Count> Counted() const { return {}; }
+    virtual int ExitCode(const Tally& tally) const { return tally.failed() == 0 ? 0 : 1; }
 
 protected:
     virtual void Check(const QCommandLineParser& /*parser*/) {}

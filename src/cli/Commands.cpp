@@ -16,9 +16,14 @@ template <typename C> std::unique_ptr<Command> Make() {
     return std::make_unique<C>();
 }
 
+template <typename Source> std::unique_ptr<Command> Journalled() {
+    return std::make_unique<JournalledReplacement>(std::make_unique<Source>());
+}
+
 // In the order --help shows them: a new command is one line here.
 constexpr std::unique_ptr<Command> (*Factories[])() = {
-    Make<List>, Make<Export>, Make<Replace>, Make<Restore>, Make<Undo>, Make<Status>,
+    Make<List>,          Make<Export>, Journalled<ReplaceFile>, Journalled<RestoreBackup>,
+    Journalled<UndoRun>, Make<Status>,
 };
 
 // "a, b or c".

@@ -42,26 +42,29 @@ void CheckBackupName(const QString& reportId, const QString& backup) {
 
 } // namespace
 
-Restore::Restore()
-    : Replace({QStringLiteral("restore"),
-               {{IdArgument}, {QStringLiteral("BACKUP"), true}},
-               {},
-               QStringLiteral("replace from a backup file, by default the newest B_<ID>_*.FR3 in "
-                              "the backup folder")}) {}
-
-void Restore::Check(const QCommandLineParser& parser) {
-    Replace::Check(parser);
-    const QStringList& args = invocation().args;
-    // The newest backup in a shared folder may be another database's layout.
-    if (args.size() == 1 && invocation().targets.size() > 1)
-        throw UsageProblem{QStringLiteral("restore on several databases needs the BACKUP file")};
-    if (args.size() == 2)
-        CheckBackupName(args[0], args[1]);
+Definition RestoreBackup::Defined() const {
+    return {QStringLiteral("restore"),
+            {{IdArgument}, {QStringLiteral("BACKUP"), true}},
+            {},
+            QStringLiteral("replace from a backup file, by default the newest B_<ID>_*.FR3 in "
+                           "the backup folder")};
 }
 
-QString Restore::templateFile() const {
-    const QStringList& args = invocation().args;
-    return args.size() > 1 ? args[1] : NewestBackup(args[0], backupDirectory());
+void RestoreBackup::Take(const Invocation& invocation, const QCommandLineParser&,
+                         const QString& backupDirectory, const Journal&) {
+    const QStringList& args = invocation.args;
+    // The newest backup in a shared folder may be another database's layout.
+    if (args.size() == 1 && invocation.targets.size() > 1)
+        throw UsageProblem{QStringLiteral("restore on several databases needs the BACKUP file")};
+    reportId_ = args[0];
+    backup_ = args.value(1);
+    backupDirectory_ = backupDirectory;
+    if (!backup_.isEmpty())
+        CheckBackupName(reportId_, backup_);
+}
+
+Replacement RestoreBackup::For(const Target&) const {
+    return {backup_.isEmpty() ? NewestBackup(reportId_, backupDirectory_) : backup_};
 }
 
 } // namespace cli

@@ -1,17 +1,23 @@
 #pragma once
 
-#include "Replace.h"
+#include "JournalledReplacement.h"
 
 namespace cli {
 
-// A replacement from a backup file, by default the newest one of the identifier.
-class Restore final : public Replace {
+// restore ID [BACKUP]: a replacement from a backup file, by default the newest one of the
+// identifier.
+class RestoreBackup final : public ReplacementSource {
 public:
-    Restore();
+    Definition Defined() const override;
+    void Take(const Invocation& invocation, const QCommandLineParser& parser,
+              const QString& backupDirectory, const Journal& journal) override;
+    QString ReportId() const override { return reportId_; }
+    Replacement For(const Target& target) const override;
 
 private:
-    void Check(const QCommandLineParser& parser) override;
-    QString templateFile() const override;
+    QString reportId_;
+    QString backup_; // empty: the newest one
+    QString backupDirectory_;
 };
 
 } // namespace cli

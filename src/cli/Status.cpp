@@ -50,9 +50,14 @@ void Status::Check(const QCommandLineParser&) {
     }
 }
 
-QStringList Status::states() const {
-    return file_ ? QStringList{"same", "other", "no-row", Unreachable}
-                 : QStringList{"stored", "no-row", Unreachable};
+// The states told without and with FILE, in the summary's order.
+QList<Count> Status::Counted() const {
+    if (file_)
+        return {{QStringLiteral("same")},
+                {QStringLiteral("other")},
+                {QStringLiteral("no-row")},
+                {Unreachable}};
+    return {{QStringLiteral("stored")}, {QStringLiteral("no-row")}, {Unreachable}};
 }
 
 QJsonObject Status::statusFields(const Target& target, const QString& state) const {
@@ -72,7 +77,7 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
     const QString shown = Escaped(reportId);
     const QString state = StateName(status.state);
     Report report;
-    report.state = status.state;
+    report.result = state;
     report.json = statusFields(target, state);
     InsertEngine(*report.json, layouts);
     if (status.state == State::NoRow) {
@@ -91,6 +96,7 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
 Report Status::Failed(const Target& target, const QString& text,
                       const std::stop_token& stop) const {
     Report report = Command::Failed(target, text, stop);
+    report.result = Unreachable;
     report.json = statusFields(target, Unreachable);
     report.json->insert("error", PlainLines(text));
     report.Say(
@@ -98,33 +104,9 @@ Report Status::Failed(const Target& target, const QString& text,
     return report;
 }
 
-void Status::Tally(const Report& report) {
-    ++counts_[report.state ? StateName(*report.state) : Unreachable];
-}
-
-int Status::counted(const QString& state) const {
-    const auto found = counts_.find(state);
-    return found == counts_.end() ? 0 : found->second;
-}
-
-void Status::Finish(int databases, int) {
-    QStringList counts;
-    for (const QString& state : states())
-        counts
-            << QStringLiteral("%1 %2").arg(counted(state)).arg(QString(state).replace(u'-', u' '));
-    Print(
-        stdout,
-        QStringLiteral("%1 database(s): %2").arg(databases).arg(counts.join(QStringLiteral(", "))));
-}
-
-void Status::Count(QJsonObject& summary) const {
-    for (const QString& state : states())
-        summary.insert(QString(state).replace(u'-', u'_'), counted(state));
-}
-
-int Status::ExitCode(int failed) const {
-    const int drift = counted("other") + counted("no-row");
-    return failed == 0 && drift == 0 ? 0 : 1;
+int Status::ExitCode(const Tally& tally) const {
+    const int drift = tally[QStringLiteral("other")] + tally[QStringLiteral("no-row")];
+    return tally.failed() == 0 && drift == 0 ? 0 : 1;
 }
 
 } // namespace cli

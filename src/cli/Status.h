@@ -3,8 +3,6 @@
 #include "Command.h"
 #include "core/Status.h"
 
-#include <map>
-
 namespace cli {
 
 // Which databases hold a layout, or which version each holds, from its length and the server's
@@ -16,24 +14,18 @@ public:
                Supervisor::Work& work) const override;
     Report Failed(const Target& target, const QString& text,
                   const std::stop_token& stop) const override;
-    void Tally(const Report& report) override;
-    void Finish(int databases, int failed) override;
-    void Count(QJsonObject& summary) const override;
+    QList<Count> Counted() const override;
     // Drift is a failure: 1 unless every database was reached and holds the file (without FILE:
     // holds a row).
-    int ExitCode(int failed) const override;
+    int ExitCode(const Tally& tally) const override;
 
 protected:
     void Check(const QCommandLineParser& parser) override;
 
 private:
-    // The states told without and with FILE, in the summary's order.
-    QStringList states() const;
     QJsonObject statusFields(const Target& target, const QString& state) const;
-    int counted(const QString& state) const;
 
     std::optional<store::Fingerprint> file_;
-    std::map<QString, int> counts_; // by state
 };
 
 } // namespace cli

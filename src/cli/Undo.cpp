@@ -71,6 +71,32 @@ template <class Reading> auto ReadOrRefuse(const Journal& journal, Reading readi
     }
 }
 
+const Target* NamedAs(const QList<Target>& named, const QString& database) {
+    const auto found = std::ranges::find_if(
+        named, [&](const Target& each) { return SameDatabase(each.database, database); });
+    return found == named.end() ? nullptr : &*found;
+}
+
+std::vector<StoredByRun> NamedOnly(std::vector<StoredByRun> steps, const QList<Target>& named) {
+    if (!named.isEmpty())
+        std::erase_if(steps, [&](const StoredByRun& step) { return !NamedAs(named, step.target); });
+    return steps;
+}
+
+// The database as the command line names it, with its login, else as the journal does; the
+// database user is the journal's where the login sets none, the password the run's.
+QList<Target> TargetsOf(const std::vector<StoredByRun>& steps, const QList<Target>& named) {
+    QList<Target> targets;
+    for (const StoredByRun& step : steps) {
+        const Target* given = NamedAs(named, step.target);
+        Target target = given ? *given : Target{step.target, {}};
+        if (!target.login.user && !step.dbUser.isEmpty())
+            target.login.user = step.dbUser;
+        targets << target;
+    }
+    return targets;
+}
+
 } // namespace
 
 void RunSteps::Take(const JournalEntry& line) {
@@ -94,64 +120,41 @@ std::vector<StoredByRun> RunSteps::steps() const {
     return steps;
 }
 
-Undo::Undo()
-    : Replace({QStringLiteral("undo"),
-               {{QStringLiteral("RUN_ID"), true}},
-               {Last},
-               QStringLiteral("restore on each database the run replaced a layout on the backup "
-                              "its journal names, where the layout is still what the run "
-                              "stored")}) {}
-
-void Undo::Check(const QCommandLineParser& parser) {
-    Replace::Check(parser);
-    const QStringList& args = invocation().args;
-    if (parser.isSet(Last) == !args.isEmpty())
-        throw UsageProblem{QStringLiteral("undo takes a RUN_ID or --last")};
-    const std::optional<RunSteps> run = ReadOrRefuse(journal(), [&] {
-        return args.isEmpty() ? LatestUndoable(journal())
-                              : std::optional(StepsOf(journal(), args[0]));
-    });
-    if (!run)
-        throw UsageProblem{QStringLiteral("no run in %1 replaced anything").arg(journal().path())};
-    run_ = run->run();
-    if (!run->seen())
-        throw UsageProblem{QStringLiteral("no run %1 in %2").arg(run_, journal().path())};
-    steps_ = run->steps();
-    // Named databases narrow the undo down to them; the rollout's own targets file, naming also
-    // those the run left unchanged, serves for their logins.
-    const QList<Target>& named = invocation().targets;
-    if (!named.isEmpty())
-        std::erase_if(steps_, [&](const StoredByRun& step) {
-            return std::ranges::none_of(named, [&](const Target& each) {
-                return SameDatabase(each.database, step.target);
-            });
-        });
-    if (steps_.empty())
-        throw UsageProblem{QStringLiteral("run %1 replaced nothing").arg(run_)};
+Definition UndoRun::Defined() const {
+    return {QStringLiteral("undo"),
+            {{QStringLiteral("RUN_ID"), true}},
+            {Last},
+            QStringLiteral("restore on each database the run replaced a layout on the backup its "
+                           "journal names, where the layout is still what the run stored")};
 }
 
-// The database as the command line names it, with its login, else as the journal does; the
-// database user is the journal's where the login sets none, the password the run's.
-QList<Target> Undo::Targets() const {
-    QList<Target> targets;
-    for (const StoredByRun& step : steps_) {
-        const auto named = std::ranges::find_if(invocation().targets, [&](const Target& each) {
-            return SameDatabase(each.database, step.target);
-        });
-        Target target = named != invocation().targets.end() ? *named : Target{step.target, {}};
-        if (!target.login.user && !step.dbUser.isEmpty())
-            target.login.user = step.dbUser;
-        targets << target;
-    }
-    return targets;
+void UndoRun::Take(const Invocation& invocation, const QCommandLineParser& parser, const QString&,
+                   const Journal& journal) {
+    const QStringList& args = invocation.args;
+    if (parser.isSet(Last) == !args.isEmpty())
+        throw UsageProblem{QStringLiteral("undo takes a RUN_ID or --last")};
+    const std::optional<RunSteps> run = ReadOrRefuse(journal, [&] {
+        return args.isEmpty() ? LatestUndoable(journal) : std::optional(StepsOf(journal, args[0]));
+    });
+    if (!run)
+        throw UsageProblem{QStringLiteral("no run in %1 replaced anything").arg(journal.path())};
+    run_ = run->run();
+    if (!run->seen())
+        throw UsageProblem{QStringLiteral("no run %1 in %2").arg(run_, journal.path())};
+    // Named databases narrow the undo down to them; the rollout's own targets file, naming also
+    // those the run left unchanged, serves for their logins.
+    steps_ = NamedOnly(run->steps(), invocation.targets);
+    if (steps_.empty())
+        throw UsageProblem{QStringLiteral("run %1 replaced nothing").arg(run_)};
+    targets_ = TargetsOf(steps_, invocation.targets);
 }
 
 // Read once for the backup, the stored bytes tell whether the run's are still there.
-Report Undo::Run(const Target& target, store::LayoutStore& layouts, Supervisor::Work& work) const {
+Replacement UndoRun::For(const Target& target) const {
     const auto step = std::ranges::find_if(steps_, [&](const StoredByRun& each) {
         return SameDatabase(each.target, target.database);
     });
-    return Replacing(target, step->backup, step->expected, layouts, work);
+    return {step->backup, step->expected};
 }
 
 } // namespace cli

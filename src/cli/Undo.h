@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Replace.h"
+#include "JournalledReplacement.h"
 
 #include <vector>
 
@@ -11,8 +11,8 @@ struct StoredByRun {
     QString target;
     QString dbUser;
     QString reportId;
-    QString backup;             // the bytes it replaced, in a file
-    Replace::Expected expected; // the bytes it stored, and the backup's
+    QString backup;    // the bytes it replaced, in a file
+    Expected expected; // the bytes it stored, and the backup's
 };
 
 // The databases one run may have stored its bytes on, gathered from the journal's lines in order:
@@ -36,23 +36,23 @@ private:
     std::vector<StoredByRun> prepared_;
 };
 
-// Takes back a journalled run: on each database it may have stored its bytes on, the backup it
-// made is restored, where the layout still holds what that run stored and the backup what the
-// journal recorded of it.
-class Undo final : public Replace {
+// undo RUN_ID | --last: takes back a journalled run. On each database it may have stored its
+// bytes on, the backup it made is restored, where the layout still holds what that run stored and
+// the backup what the journal recorded of it.
+class UndoRun final : public ReplacementSource {
 public:
-    Undo();
-    QList<Target> Targets() const override;
-    Report Run(const Target& target, store::LayoutStore& layouts,
-               Supervisor::Work& work) const override;
+    Definition Defined() const override;
+    void Take(const Invocation& invocation, const QCommandLineParser& parser,
+              const QString& backupDirectory, const Journal& journal) override;
+    QString ReportId() const override { return steps_.front().reportId; }
+    std::optional<QList<Target>> Targets() const override { return targets_; }
+    Replacement For(const Target& target) const override;
+    QString Undoes() const override { return run_; }
 
 private:
-    void Check(const QCommandLineParser& parser) override;
-    QString reportId() const override { return steps_.front().reportId; }
-    QString undoes() const override { return run_; }
-
     QString run_;
     std::vector<StoredByRun> steps_;
+    QList<Target> targets_;
 };
 
 } // namespace cli
