@@ -82,6 +82,12 @@ struct Definition {
     QString help;                      // one line
 };
 
+// Where a run of many databases stops early.
+struct Pace {
+    qsizetype canary = 0; // the first databases, worked on before any other starts
+    int maxFailures = 0;  // no database starts once this many failed; 0: no limit
+};
+
 // One command of korvex-reports, run on each database in turn.
 class Command {
 public:
@@ -111,6 +117,8 @@ public:
                           const std::stop_token& stop) const;
     // When the database is the one another target named, on which the work is done once.
     Report Duplicate(const Target& target, const Target& first) const;
+    // How many databases go first, and how many failed ones stop the run.
+    virtual Pace Paced() const { return {}; }
     // The counts of the run's summary, in order; none: the command has no summary line.
     virtual QList<Count> Counted() const { return {}; }
     virtual int ExitCode(const Tally& tally) const { return tally.failed() == 0 ? 0 : 1; }

@@ -24,8 +24,6 @@ struct Invocation {
     db::ConnectionOptions login{.connectTimeoutSeconds = 15, .wireCompression = true};
     int targetTimeout = 0; // seconds one database's work may take; 0: no limit
     int jobs = 4;          // databases worked on at once
-    qsizetype canary = 0;  // the first databases, worked on before any other starts
-    int maxFailures = 0;   // no database starts once this many failed; 0: no limit
     bool json = false;     // one JSON object per database and one for the run on stdout
     QString runId;         // what the journal and the JSON objects know the run by
 

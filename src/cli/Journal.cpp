@@ -68,21 +68,33 @@ JournalEntry JournalEntry::FromJson(const QJsonObject& line) {
             .undoes = line["undoes"].toString()};
 }
 
+// Only the opening is under the lock: the file keeps the writers of its lines apart itself.
+platform::AppendFile& Journal::opened() {
+    const std::lock_guard lock(mutex_);
+    if (!file_)
+        file_.emplace(path_);
+    return *file_;
+}
+
+void Journal::cannotWrite(const platform::FileError& error) const {
+    throw std::runtime_error(QStringLiteral("The journal %1 cannot be written. %2")
+                                 .arg(path_, QString::fromUtf8(error.what()))
+                                 .toStdString());
+}
+
+void Journal::Open() {
+    try {
+        opened();
+    } catch (const platform::FileError& error) {
+        cannotWrite(error);
+    }
+}
+
 void Journal::Append(const JournalEntry& entry, const std::stop_token& stop) {
     try {
-        platform::AppendFile* file = nullptr;
-        {
-            // Only the opening: the file keeps the writers of its lines apart itself.
-            const std::lock_guard lock(mutex_);
-            if (!file_)
-                file_.emplace(path_);
-            file = &*file_;
-        }
-        file->append(QJsonDocument(entry.ToJson()).toJson(QJsonDocument::Compact) + '\n', stop);
+        opened().append(QJsonDocument(entry.ToJson()).toJson(QJsonDocument::Compact) + '\n', stop);
     } catch (const platform::FileError& error) {
-        throw std::runtime_error(QStringLiteral("The journal %1 cannot be written. %2")
-                                     .arg(path_, QString::fromUtf8(error.what()))
-                                     .toStdString());
+        cannotWrite(error);
     }
 }
 

@@ -48,6 +48,10 @@ public:
 
     const QString& path() const { return path_; }
 
+    // Opens it now, created when missing, for a run to find out before it changes anything.
+    // Throws std::runtime_error as Append does.
+    void Open();
+
     // From any thread; waits for other writers until the stop is requested. Throws
     // std::runtime_error "The journal <path> cannot be written. <why>".
     void Append(const JournalEntry& entry, const std::stop_token& stop);
@@ -59,6 +63,8 @@ public:
     void Read(Direction direction, const std::function<bool(const JournalEntry&)>& visit) const;
 
 private:
+    platform::AppendFile& opened();
+    [[noreturn]] void cannotWrite(const platform::FileError& error) const;
     void tellUnreadable(qint64 offset) const;
 
     const QString path_;

@@ -1,7 +1,9 @@
 #include "JournalledReplacement.h"
 
 #include "Output.h"
+#include "SharedOptions.h"
 #include "Supervisor.h"
+#include "platform/Files.h"
 
 #include <QFileInfo>
 #include <unistd.h>
@@ -24,6 +26,15 @@ const QCommandLineOption Verify{QStringLiteral("verify"),
                                                "HASH() in one round trip, or full, read back "
                                                "whole. Default: hash."),
                                 QStringLiteral("mode"), QStringLiteral("hash")};
+const QCommandLineOption Canary{QStringLiteral("canary"),
+                                QStringLiteral("work on the first N databases first; the others "
+                                               "start only when each of them ended replaced or "
+                                               "unchanged, else none does."),
+                                QStringLiteral("N"), QStringLiteral("0")};
+const QCommandLineOption MaxFailures{QStringLiteral("max-failures"),
+                                     QStringLiteral("start no database once K have failed. "
+                                                    "Default: 0, no limit."),
+                                     QStringLiteral("K"), QStringLiteral("0")};
 const QCommandLineOption DryRun{QStringLiteral("dry-run"),
                                 QStringLiteral("write the backup, then roll back; nothing stored "
                                                "changes.")};
@@ -93,13 +104,32 @@ QString DoneText(const QString& id, const QString& file, const core::Outcome& ou
         .arg(id, Describe(outcome.replacement), file, Describe(outcome.stored), outcome.backupPath);
 }
 
+// A folder that is there and takes new files.
+void CheckBackupFolder(const QString& directory) {
+    const QString path = directory.isEmpty() ? platform::WorkingDirectory() : directory;
+    const QFileInfo folder(path);
+    if (!folder.isDir())
+        throw UsageProblem{QStringLiteral("the backup folder %1 is not a folder").arg(path)};
+    if (::access(QFile::encodeName(path).constData(), W_OK | X_OK) != 0)
+        throw UsageProblem{QStringLiteral("the backup folder %1 cannot be written: %2")
+                               .arg(path, platform::SystemText(errno))};
+}
+
 } // namespace
+
+void CheckReadable(const QString& file) {
+    try {
+        const platform::InputFile opened(file);
+    } catch (const platform::FileError& error) {
+        throw UsageProblem{QString::fromUtf8(error.what())};
+    }
+}
 
 // Every journalled replacement takes the backup folder, the dry run and how to verify.
 JournalledReplacement::JournalledReplacement(std::unique_ptr<ReplacementSource> source)
     : Command([&] {
           Definition definition = source->Defined();
-          definition.options += {BackupDir, DryRun, Verify};
+          definition.options += {BackupDir, DryRun, Verify, Canary, MaxFailures};
           return definition;
       }()),
       source_(std::move(source)) {}
@@ -111,8 +141,17 @@ void JournalledReplacement::Check(const QCommandLineParser& parser) {
     if (verify != u"hash" && verify != u"full")
         throw UsageProblem{QStringLiteral("--verify takes hash or full, not %1").arg(verify)};
     fullVerify_ = verify == u"full";
+    pace_ = {NumberFrom(parser, Canary, 0, QStringLiteral("databases")),
+             NumberFrom(parser, MaxFailures, 0, QStringLiteral("databases"))};
+    // Found here, a local fault stops the run before any database is reached, not on each one.
+    CheckBackupFolder(backupDirectory_);
     journal_ = std::make_unique<Journal>(backupDirectory_);
     source_->Take(invocation(), parser, backupDirectory_, *journal_);
+    try {
+        journal_->Open();
+    } catch (const std::runtime_error& error) {
+        throw UsageProblem{QString::fromUtf8(error.what())};
+    }
 }
 
 QList<Target> JournalledReplacement::Targets() const {

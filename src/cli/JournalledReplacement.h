@@ -39,6 +39,10 @@ public:
     virtual QString Undoes() const { return {}; }
 };
 
+// The file a replacement stores opened once now, so that what would fail every database later
+// stops the run before the first. Throws UsageProblem.
+void CheckReadable(const QString& file);
+
 // The window's replacement, verified, and not repeated when already done; journalled: a prepare
 // line before the commit, an outcome line after it.
 class JournalledReplacement final : public Command {
@@ -51,6 +55,7 @@ public:
     // Failed before the replacement began or cut short by a signal: journalled all the same.
     Report Failed(const Target& target, const QString& text,
                   const std::stop_token& stop) const override;
+    Pace Paced() const override { return pace_; }
     QList<Count> Counted() const override;
     // What may or may not be stored outranks what surely was not.
     int ExitCode(const Tally& tally) const override;
@@ -76,6 +81,7 @@ private:
     std::unique_ptr<Journal> journal_;
     bool dryRun_ = false;
     bool fullVerify_ = false;
+    Pace pace_;
 };
 
 } // namespace cli

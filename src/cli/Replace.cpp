@@ -15,6 +15,7 @@ void ReplaceFile::Take(const Invocation& invocation, const QCommandLineParser&, 
                        const Journal&) {
     reportId_ = invocation.args[0];
     file_ = invocation.args[1];
+    CheckReadable(file_);
 }
 
 Replacement ReplaceFile::For(const Target&) const {

@@ -59,8 +59,10 @@ void RestoreBackup::Take(const Invocation& invocation, const QCommandLineParser&
     reportId_ = args[0];
     backup_ = args.value(1);
     backupDirectory_ = backupDirectory;
-    if (!backup_.isEmpty())
+    if (!backup_.isEmpty()) {
         CheckBackupName(reportId_, backup_);
+        CheckReadable(backup_);
+    }
 }
 
 Replacement RestoreBackup::For(const Target&) const {

@@ -62,7 +62,7 @@ QStringList DatabasesOf(const QList<Target>& targets) {
 }
 
 // Why databases were left unstarted, on standard error.
-QString HaltText(const Runner::Halt& halt, const Invocation& invocation) {
+QString HaltText(const Runner::Halt& halt, const Pace& pace) {
     switch (halt.reason) {
     case Runner::Halt::Reason::Signal:
         return InterruptedText(halt.signal);
@@ -71,7 +71,7 @@ QString HaltText(const Runner::Halt& halt, const Invocation& invocation) {
     case Runner::Halt::Reason::Failures:
         break;
     }
-    return QStringLiteral("%1 database(s) failed").arg(invocation.maxFailures);
+    return QStringLiteral("%1 database(s) failed").arg(pace.maxFailures);
 }
 
 void SayHalted(const QString& why, const QStringList& notStarted) {
@@ -164,10 +164,11 @@ void Rollout::tell(const Report& report) {
 }
 
 int Rollout::run() {
+    const Pace pace = command_.Paced();
     Runner runner(targets_.size(), {.jobs = invocation_.jobs,
                                     .timeoutSeconds = invocation_.targetTimeout,
-                                    .canary = invocation_.canary,
-                                    .maxFailures = invocation_.maxFailures});
+                                    .canary = pace.canary,
+                                    .maxFailures = pace.maxFailures});
     // Interrupted, what is written of the work left waits for nothing.
     std::stop_source interrupted;
     interrupted.request_stop();
@@ -191,7 +192,7 @@ int Rollout::run() {
         summary.exitCode = std::max(summary.exitCode, 1);
     reporter_->Summary(summary);
     if (end.halt)
-        SayHalted(HaltText(*end.halt, invocation_), summary.notStarted);
+        SayHalted(HaltText(*end.halt, pace), summary.notStarted);
     runner.LeaveIfConnecting(Interrupted);
     return summary.exitCode;
 }

@@ -10,17 +10,11 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 namespace cli {
 namespace {
-
-// The system's text for an error number.
-QString SystemText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 // A file's bytes and mode, read through one descriptor.
 struct FileContent {
@@ -39,7 +33,7 @@ FileContent RegularFileContent(const QString& path, const QString& what) {
         ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     struct stat status {};
     if (!fd || ::fstat(fd.get(), &status) != 0)
-        throw unreadable(SystemText(errno));
+        throw unreadable(platform::SystemText(errno));
     if (!S_ISREG(status.st_mode))
         throw UsageProblem{QStringLiteral("the %1 %2 is not a regular file").arg(what, path)};
     QFile file;
@@ -112,18 +106,6 @@ QList<Target> TargetsIn(const QString& path) {
     return targets;
 }
 
-// What a number counts: "seconds".
-int NumberFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest,
-               const QString& what) {
-    bool ok = false;
-    const int number = parser.value(option).toInt(&ok);
-    if (!ok || number < fewest)
-        throw UsageProblem{QStringLiteral("%1 takes a whole number of %2 from %3")
-                               .arg(Spelled(option.names().constFirst()), what)
-                               .arg(fewest)};
-    return number;
-}
-
 int SecondsFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest) {
     return NumberFrom(parser, option, fewest, QStringLiteral("seconds"));
 }
@@ -136,6 +118,17 @@ void CheckValuesGiven(const QCommandLineParser& parser) {
 }
 
 } // namespace
+
+int NumberFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest,
+               const QString& what) {
+    bool ok = false;
+    const int number = parser.value(option).toInt(&ok);
+    if (!ok || number < fewest)
+        throw UsageProblem{QStringLiteral("%1 takes a whole number of %2 from %3")
+                               .arg(Spelled(option.names().constFirst()), what)
+                               .arg(fewest)};
+    return number;
+}
 
 void SharedOptions::AddTo(QCommandLineParser& parser) const {
     parser.addOptions({database_, targets_, user_, passwordFile_, connectTimeout_, timeout_, jobs_,

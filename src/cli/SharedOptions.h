@@ -7,6 +7,11 @@
 
 namespace cli {
 
+// The option's value, a whole number from fewest on, of what it counts ("seconds"). Throws
+// UsageProblem.
+int NumberFrom(const QCommandLineParser& parser, const QCommandLineOption& option, int fewest,
+               const QString& what);
+
 // The options of every command: the databases, how to log in and how long to wait.
 class SharedOptions {
 public:

@@ -14,6 +14,9 @@
 
 namespace platform {
 
+// The system's text for an error number, without trailing blanks and full stops.
+QString SystemText(int error);
+
 // A failure of a file: "Cannot open file ...", "Cannot create file ...", "Stream read error" or
 // "Stream write error". what() is the text the user sees, in UTF-8; where that text leaves out the
 // system's reason (the window's backup failures), reason() has it.

@@ -571,20 +571,21 @@ TEST_F(KorvexReportsTest, EachDatabasesJournalLinesAreOnTheDiskBeforeItsResultLi
     EXPECT_FALSE(ReadFile(JournalPath()).contains("tallowfen"));
 }
 
-TEST_F(KorvexReportsTest, AJournalThatCannotBeWrittenStopsTheReplacementBeforeItsCommit) {
+// Found before the first database is reached: a usage error, and no backup made anywhere.
+TEST_F(KorvexReportsTest, AJournalThatCannotBeWrittenStopsTheRunBeforeAnyDatabase) {
     fbtest::ScratchDatabase scratch;
     apptest::CreateReports(scratch);
     ASSERT_TRUE(QDir(folder.path()).mkdir("korvex-journal.jsonl"));
     const ProgramRun run =
         Reports({"replace", "INVOICE", File("new.fr3", "new"), "-d", scratch.target()});
-    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.errors.contains("The journal " + JournalPath() +
                                     " cannot be written. Cannot "
                                     "open file \"" +
                                     JournalPath() + "\". Is a directory"))
         << run.errors.toStdString();
     EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
-    EXPECT_EQ(Backups("INVOICE").size(), 1);
+    EXPECT_EQ(Backups("INVOICE").size(), 0);
 }
 
 // Undo restores what the journal names where the run's bytes are still stored, skips where
