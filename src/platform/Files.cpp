@@ -20,18 +20,17 @@
 
 namespace platform {
 
-namespace {
-
-const QString StreamReadError = QStringLiteral("Stream read error");
-const QString StreamWriteError = QStringLiteral("Stream write error");
-
-// The system's text for an error number, without trailing blanks and full stops.
 QString SystemText(int error) {
     QString text = QString::fromLocal8Bit(std::strerror(error));
     while (!text.isEmpty() && (text.back().isSpace() || text.back() == u'.'))
         text.chop(1);
     return text;
 }
+
+namespace {
+
+const QString StreamReadError = QStringLiteral("Stream read error");
+const QString StreamWriteError = QStringLiteral("Stream write error");
 
 FileError OpenFailure(const QString& path, int error) {
     return FileError(QStringLiteral("Cannot open file \"%1\". %2").arg(path, SystemText(error)));
@@ -361,7 +360,7 @@ void DirectoryEntry::hold(QByteArray name) {
 
 void DirectoryEntry::remove() {
     if (!name_.isEmpty())
-        ::unlinkat(directory_.get(), name_.constData(), 0);
+        ::unlinkat(directory_.get(), name_.constData(), kind_ == Kind::Folder ? AT_REMOVEDIR : 0);
     name_.clear();
 }
 
