@@ -2,6 +2,7 @@
 
 #include "Output.h"
 #include "Supervisor.h"
+#include "platform/BackupFolder.h"
 
 #include <QFileInfo>
 #include <unistd.h>
@@ -124,12 +125,14 @@ void Replace::Check(const QCommandLineParser& parser) {
 
 Report Replace::Run(const Target& target, store::LayoutStore& layouts,
                     Supervisor::Work& work) const {
-    return Replacing(target, templateFile(), std::nullopt, layouts, work);
+    return Replacing(target, templateFile(target), std::nullopt, layouts, work);
 }
 
 Report Replace::Replacing(const Target& target, const QString& file,
                           const std::optional<Expected>& expected, store::LayoutStore& layouts,
                           Supervisor::Work& work) const {
+    // Each database's backups apart, named after it; the journal stays above them all.
+    const platform::BackupFolder backups(backupDirectory_, target.database);
     core::Replacer replacer(layouts);
     const Supervisor::Stopper stopper(work, [&](store::LayoutStore::Cancel how) {
         how == store::LayoutStore::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
@@ -146,7 +149,7 @@ Report Replace::Replacing(const Target& target, const QString& file,
             entryOf(target, file, prepared, QStringLiteral("prepare"), layouts.EngineVersion()),
             work.stopToken());
     };
-    core::ReplaceOptions options{.backupDirectory = backupDirectory_,
+    core::ReplaceOptions options{.backupDirectory = backups.path(),
                                  .dryRun = dryRun_,
                                  .verifyStored = true,
                                  .skipIdenticalContent = true,

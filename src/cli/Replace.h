@@ -31,8 +31,8 @@ public:
 protected:
     // For a command that stores another file than its second argument.
     explicit Replace(Definition definition);
-    // The file whose bytes are stored.
-    virtual QString templateFile() const { return invocation().args[1]; }
+    // The file whose bytes are stored on the database.
+    virtual QString templateFile(const Target&) const { return invocation().args[1]; }
     virtual QString reportId() const { return invocation().args[0]; }
     // The run whose changes this one takes back, if it does.
     virtual QString undoes() const { return {}; }

@@ -1,35 +1,12 @@
 #include "Restore.h"
 
+#include "platform/BackupFolder.h"
 #include "platform/BackupName.h"
-#include "platform/Files.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace cli {
 namespace {
-
-// The newest backup of the report in the folder, by the time in its name, then its number.
-QString NewestBackup(const QString& reportId, const QString& directory) {
-    const QDir folder(directory.isEmpty() ? platform::WorkingDirectory() : directory);
-    std::optional<platform::BackupNameParts> newest;
-    QString path;
-    for (const QString& name : folder.entryList({QStringLiteral("B_*.FR3")}, QDir::Files)) {
-        const auto parts = platform::ParseBackupFileName(name);
-        if (!parts || parts->reportId != reportId)
-            continue;
-        if (!newest ||
-            std::tie(parts->stamp, parts->attempt) > std::tie(newest->stamp, newest->attempt)) {
-            newest = parts;
-            path = folder.filePath(name);
-        }
-    }
-    if (path.isEmpty())
-        throw std::runtime_error(QStringLiteral("No backup of %1 (B_%1_*.FR3) in %2")
-                                     .arg(reportId, folder.path())
-                                     .toStdString());
-    return path;
-}
 
 // A backup named for another identifier would store another layout under this one. A file of any
 // other name stays allowed: replace stores whatever file it is given.
@@ -47,21 +24,24 @@ Restore::Restore()
                {{IdArgument}, {QStringLiteral("BACKUP"), true}},
                {},
                QStringLiteral("replace from a backup file, by default the newest B_<ID>_*.FR3 in "
-                              "the backup folder")}) {}
+                              "the database's folder of the backup folder")}) {}
 
 void Restore::Check(const QCommandLineParser& parser) {
     Replace::Check(parser);
     const QStringList& args = invocation().args;
-    // The newest backup in a shared folder may be another database's layout.
-    if (args.size() == 1 && invocation().targets.size() > 1)
-        throw UsageProblem{QStringLiteral("restore on several databases needs the BACKUP file")};
     if (args.size() == 2)
         CheckBackupName(args[0], args[1]);
 }
 
-QString Restore::templateFile() const {
+// A backup flat in the backup folder, from before each database had a folder of its own, may be
+// another database's where several shared it.
+QString Restore::templateFile(const Target& target) const {
     const QStringList& args = invocation().args;
-    return args.size() > 1 ? args[1] : NewestBackup(args[0], backupDirectory());
+    if (args.size() > 1)
+        return args[1];
+    const auto flat = invocation().targets.size() > 1 ? platform::FlatBackups::Ignore
+                                                      : platform::FlatBackups::Consider;
+    return platform::NewestBackupOf(args[0], backupDirectory(), target.database, flat);
 }
 
 } // namespace cli
