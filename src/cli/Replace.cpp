@@ -145,9 +145,8 @@ Report Replace::Replacing(const Target& target, const QString& file,
     // Like a backup that cannot be written, a journal that cannot be keeps the commit from
     // happening.
     const auto prepare = [&](const core::Outcome& prepared) {
-        journal_->Append(
-            entryOf(target, file, prepared, QStringLiteral("prepare"), layouts.EngineVersion()),
-            work.stopToken());
+        journal_->Append(entryOf(target, file, prepared, QStringLiteral("prepare"), &layouts),
+                         work.stopToken());
     };
     core::ReplaceOptions options{.backupDirectory = backups.path(),
                                  .dryRun = dryRun_,
@@ -161,8 +160,7 @@ Report Replace::Replacing(const Target& target, const QString& file,
         options.expectedFile = expected->file;
     }
     const core::Outcome outcome = replacer.Replace(reportId(), file, options);
-    JournalEntry entry =
-        entryOf(target, file, outcome, QStringLiteral("outcome"), layouts.EngineVersion());
+    JournalEntry entry = entryOf(target, file, outcome, QStringLiteral("outcome"), &layouts);
     Report report = Told(target, file, outcome, work, entry);
     journalled(target, entry, report, work.stopToken());
     return report;
@@ -227,11 +225,12 @@ QString FullPath(const QString& path) {
 
 JournalEntry Replace::entryOf(const Target& target, const QString& file,
                               const core::Outcome& outcome, const QString& event,
-                              const std::optional<QString>& engine) const {
+                              const store::LayoutStore* reached) const {
     return {.stamp = Stamp::OfTarget(invocation(), definition().name, target),
             .event = event,
             .id = reportId(),
-            .engine = engine,
+            .engine = reached ? reached->EngineVersion() : std::nullopt,
+            .compressed = reached ? reached->WireCompressed() : std::nullopt,
             .before = Known(outcome.stored),
             .after = Known(outcome.replacement),
             .file = FullPath(file),
@@ -263,7 +262,7 @@ Report Replace::Failed(const Target& target, const QString& text,
                        const std::stop_token& stop) const {
     Report report = failedReport(target, text);
     JournalEntry entry =
-        entryOf(target, QString(), core::Outcome{}, QStringLiteral("outcome"), std::nullopt);
+        entryOf(target, QString(), core::Outcome{}, QStringLiteral("outcome"), nullptr);
     entry.outcome = QStringLiteral("failed");
     entry.error = PlainLines(text);
     report.json = entry.ToJson();

@@ -381,6 +381,29 @@ TEST_F(KorvexReportsTest, TheRolloutPlaybookFailsThePlayOnAFailedDatabase) {
     EXPECT_EQ(second.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "new invoice");
 }
 
+// On loopback compressing costs more than it saves: off unless asked for, as the server reports
+// it in each database's object and journal line.
+TEST_F(KorvexReportsTest, ALocalTargetIsUncompressedUnlessAskedAndTheJsonSaysWhich) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    const auto compressed = [&](const QStringList& arguments) {
+        const ProgramRun run = Reports(arguments + QStringList{"--json", "-d", scratch.target()});
+        EXPECT_LE(run.exitCode, 1) << run.errors.toStdString();
+        const QList<QJsonObject> objects = apptest::JsonLines(run.out);
+        return objects.isEmpty() ? QJsonValue() : objects[0]["compressed"];
+    };
+    EXPECT_EQ(compressed({"list"}), QJsonValue(false));
+    EXPECT_EQ(compressed({"list", "--compress"}), QJsonValue(true));
+    EXPECT_EQ(compressed({"status", "INVOICE", "--no-compress"}), QJsonValue(false));
+    const QString layout = File("new.fr3", "new");
+    EXPECT_EQ(compressed({"replace", "INVOICE", layout, "--compress"}), QJsonValue(true));
+    EXPECT_EQ(compressed({"replace", "INVOICE", layout}), QJsonValue(false)) << "unchanged";
+    QStringList journalled;
+    for (const QJsonObject& line : Journal())
+        journalled << line["event"].toString() + ' ' + (line["compressed"].toBool() ? "1" : "0");
+    EXPECT_EQ(journalled, QStringList({"prepare 1", "outcome 1", "outcome 0"}));
+}
+
 // Under LANG=C, where the C library knows only ASCII.
 TEST_F(KorvexReportsTest, ListWorksUnderTheCLocaleAndEscapesLineBreaksAndTabs) {
     fbtest::ScratchDatabase scratch;
