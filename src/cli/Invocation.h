@@ -20,8 +20,9 @@ struct Invocation {
     QStringList args;      // the command's own arguments
     QList<Target> targets; // empty: the database in the working directory
     // The run's: the user and password a target does not set itself, the seconds a server may
-    // take to answer a connect, and whether the connections ask for compressed traffic.
-    db::ConnectionOptions login{.connectTimeoutSeconds = 15, .wireCompression = true};
+    // take to answer a connect, and whether the connections ask for compressed traffic (unset:
+    // each by its link).
+    db::ConnectionOptions login{.connectTimeoutSeconds = 15};
     int targetTimeout = 0; // seconds one database's work may take; 0: no limit
     int jobs = 4;          // databases worked on at once
     bool json = false;     // one JSON object per database and one for the run on stdout

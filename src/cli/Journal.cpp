@@ -43,6 +43,8 @@ QJsonObject JournalEntry::ToJson() const {
     line.insert("id", id);
     if (engine)
         line.insert("engine", *engine);
+    if (compressed)
+        line.insert("compressed", *compressed);
     InsertDigest(line, before, QStringLiteral("before"));
     InsertDigest(line, after, QStringLiteral("after"));
     InsertText(line, "file", file);
@@ -55,10 +57,12 @@ QJsonObject JournalEntry::ToJson() const {
 
 JournalEntry JournalEntry::FromJson(const QJsonObject& line) {
     const QJsonValue engine = line["engine"];
+    const QJsonValue compressed = line["compressed"];
     return {.stamp = Stamp::ReadFrom(line),
             .event = line["event"].toString(),
             .id = line["id"].toString(),
             .engine = engine.isString() ? std::optional(engine.toString()) : std::nullopt,
+            .compressed = compressed.isBool() ? std::optional(compressed.toBool()) : std::nullopt,
             .before = DigestOf(line, QStringLiteral("before")),
             .after = DigestOf(line, QStringLiteral("after")),
             .file = line["file"].toString(),

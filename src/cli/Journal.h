@@ -21,6 +21,7 @@ struct JournalEntry {
     QString event = {};                              // "prepare" before the commit, "outcome" after
     QString id = {};                                 // the layout's
     std::optional<QString> engine = {};              // the server's, once reached
+    std::optional<bool> compressed = {};             // the traffic, as the server tells it
     std::optional<store::ContentDigest> before = {}; // the layout stored before, as backed up
     std::optional<store::ContentDigest> after = {};  // the bytes stored, or to be stored
     QString file = {};                               // full paths; empty when none

@@ -3,6 +3,7 @@
 #include "Output.h"
 #include "SharedOptions.h"
 #include "Supervisor.h"
+#include "platform/BackupFolder.h"
 #include "platform/Files.h"
 
 #include <QFileInfo>
@@ -166,6 +167,8 @@ Report JournalledReplacement::Run(const Target& target, store::LayoutStore& layo
 Report JournalledReplacement::replacing(const Target& target, const Replacement& replacement,
                                         store::LayoutStore& layouts, Supervisor::Work& work) const {
     const QString& file = replacement.file;
+    // Each database's backups apart, named after it; the journal stays above them all.
+    const platform::BackupFolder backups(backupDirectory_, target.database);
     core::Replacer replacer(layouts);
     const Supervisor::Stopper stopper(work, [&](store::LayoutStore::Cancel how) {
         how == store::LayoutStore::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
@@ -178,11 +181,10 @@ Report JournalledReplacement::replacing(const Target& target, const Replacement&
     // Like a backup that cannot be written, a journal that cannot be keeps the commit from
     // happening.
     const auto prepare = [&](const core::Outcome& prepared) {
-        journal_->Append(
-            entryOf(target, file, prepared, QStringLiteral("prepare"), layouts.EngineVersion()),
-            work.stopToken());
+        journal_->Append(entryOf(target, file, prepared, QStringLiteral("prepare"), &layouts),
+                         work.stopToken());
     };
-    core::ReplaceOptions options{.backupDirectory = backupDirectory_,
+    core::ReplaceOptions options{.backupDirectory = backups.path(),
                                  .dryRun = dryRun_,
                                  .verifyStored = true,
                                  .skipIdenticalContent = true,
@@ -194,8 +196,7 @@ Report JournalledReplacement::replacing(const Target& target, const Replacement&
         options.expectedFile = expected->file;
     }
     const core::Outcome outcome = replacer.Replace(source_->ReportId(), file, options);
-    JournalEntry entry =
-        entryOf(target, file, outcome, QStringLiteral("outcome"), layouts.EngineVersion());
+    JournalEntry entry = entryOf(target, file, outcome, QStringLiteral("outcome"), &layouts);
     Report report = told(target, file, outcome, work, entry);
     journalled(target, entry, report, work.stopToken());
     return report;
@@ -262,11 +263,12 @@ QString FullPath(const QString& path) {
 
 JournalEntry JournalledReplacement::entryOf(const Target& target, const QString& file,
                                             const core::Outcome& outcome, const QString& event,
-                                            const std::optional<QString>& engine) const {
+                                            const store::LayoutStore* reached) const {
     return {.stamp = Stamp::OfTarget(invocation(), definition().name, target),
             .event = event,
             .id = source_->ReportId(),
-            .engine = engine,
+            .engine = reached ? reached->EngineVersion() : std::nullopt,
+            .compressed = reached ? reached->WireCompressed() : std::nullopt,
             .before = Known(outcome.stored),
             .after = Known(outcome.replacement),
             .file = FullPath(file),
@@ -296,7 +298,7 @@ Report JournalledReplacement::Failed(const Target& target, const QString& text,
                                      const std::stop_token& stop) const {
     Report report = failedReport(target, text);
     JournalEntry entry =
-        entryOf(target, QString(), core::Outcome{}, QStringLiteral("outcome"), std::nullopt);
+        entryOf(target, QString(), core::Outcome{}, QStringLiteral("outcome"), nullptr);
     entry.outcome = QStringLiteral("failed");
     entry.error = PlainLines(text);
     report.json = entry.ToJson();

@@ -69,9 +69,10 @@ private:
     Report told(const Target& target, const QString& file, const core::Outcome& outcome,
                 const Supervisor::Work& work, JournalEntry& entry) const;
     Report failedReport(const Target& target, const QString& text) const;
-    // A journal line, also the JSON object of its outcome: the run's, the layout's and the bytes'.
+    // A journal line, also the JSON object of its outcome: the run's, the layout's and the bytes',
+    // and the server's where the store reached one.
     JournalEntry entryOf(const Target& target, const QString& file, const core::Outcome& outcome,
-                         const QString& event, const std::optional<QString>& engine) const;
+                         const QString& event, const store::LayoutStore* reached) const;
     // The outcome line written, and the report told when it could not be.
     void journalled(const Target& target, const JournalEntry& entry, Report& report,
                     const std::stop_token& stop) const;

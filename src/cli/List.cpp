@@ -28,7 +28,7 @@ Report List::Run(const Target& target, store::LayoutStore& layouts, Supervisor::
     }
     report.json = outcomeFields(target);
     report.json->insert("outcome", "listed");
-    InsertEngine(*report.json, layouts);
+    InsertConnection(*report.json, layouts);
     report.json->insert("reports", reports);
     return report;
 }

@@ -40,9 +40,11 @@ QString Escaped(const QString& text) {
     return escaped;
 }
 
-void InsertEngine(QJsonObject& fields, const store::LayoutStore& layouts) {
+void InsertConnection(QJsonObject& fields, const store::LayoutStore& layouts) {
     if (const std::optional<QString> engine = layouts.EngineVersion())
         fields.insert("engine", *engine);
+    if (const std::optional<bool> compressed = layouts.WireCompressed())
+        fields.insert("compressed", *compressed);
 }
 
 } // namespace cli

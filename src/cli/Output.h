@@ -21,8 +21,9 @@ QString ErrorLine(const QString& target, const QString& text);
 // "12 bytes (SHA-256 ...)".
 QString Describe(const store::ContentDigest& digest);
 
-// Names the database engine the store reached as "engine", where it reached one.
-void InsertEngine(QJsonObject& fields, const store::LayoutStore& layouts);
+// Names the database engine the store reached as "engine", and whether its traffic is compressed
+// as "compressed", where it reached one.
+void InsertConnection(QJsonObject& fields, const store::LayoutStore& layouts);
 
 // An identifier within a line of its own or of tab-separated fields: a backslash, line break,
 // carriage return or tab in it is written \\, \n, \r or \t.

@@ -1,35 +1,12 @@
 #include "Restore.h"
 
+#include "platform/BackupFolder.h"
 #include "platform/BackupName.h"
-#include "platform/Files.h"
 
-#include <QDir>
 #include <QFileInfo>
 
 namespace cli {
 namespace {
-
-// The newest backup of the report in the folder, by the time in its name, then its number.
-QString NewestBackup(const QString& reportId, const QString& directory) {
-    const QDir folder(directory.isEmpty() ? platform::WorkingDirectory() : directory);
-    std::optional<platform::BackupNameParts> newest;
-    QString path;
-    for (const QString& name : folder.entryList({QStringLiteral("B_*.FR3")}, QDir::Files)) {
-        const auto parts = platform::ParseBackupFileName(name);
-        if (!parts || parts->reportId != reportId)
-            continue;
-        if (!newest ||
-            std::tie(parts->stamp, parts->attempt) > std::tie(newest->stamp, newest->attempt)) {
-            newest = parts;
-            path = folder.filePath(name);
-        }
-    }
-    if (path.isEmpty())
-        throw std::runtime_error(QStringLiteral("No backup of %1 (B_%1_*.FR3) in %2")
-                                     .arg(reportId, folder.path())
-                                     .toStdString());
-    return path;
-}
 
 // A backup named for another identifier would store another layout under this one. A file of any
 // other name stays allowed: replace stores whatever file it is given.
@@ -47,15 +24,16 @@ Definition RestoreBackup::Defined() const {
             {{IdArgument}, {QStringLiteral("BACKUP"), true}},
             {},
             QStringLiteral("replace from a backup file, by default the newest B_<ID>_*.FR3 in "
-                           "the backup folder")};
+                           "the database's folder of the backup folder")};
 }
 
 void RestoreBackup::Take(const Invocation& invocation, const QCommandLineParser&,
                          const QString& backupDirectory, const Journal&) {
     const QStringList& args = invocation.args;
-    // The newest backup in a shared folder may be another database's layout.
-    if (args.size() == 1 && invocation.targets.size() > 1)
-        throw UsageProblem{QStringLiteral("restore on several databases needs the BACKUP file")};
+    // A backup flat in the backup folder, from before each database had a folder of its own, may
+    // be another database's where several shared it.
+    flat_ = invocation.targets.size() > 1 ? platform::FlatBackups::Ignore
+                                          : platform::FlatBackups::Consider;
     reportId_ = args[0];
     backup_ = args.value(1);
     backupDirectory_ = backupDirectory;
@@ -65,8 +43,10 @@ void RestoreBackup::Take(const Invocation& invocation, const QCommandLineParser&
     }
 }
 
-Replacement RestoreBackup::For(const Target&) const {
-    return {backup_.isEmpty() ? NewestBackup(reportId_, backupDirectory_) : backup_};
+Replacement RestoreBackup::For(const Target& target) const {
+    if (!backup_.isEmpty())
+        return {backup_};
+    return {platform::NewestBackupOf(reportId_, backupDirectory_, target.database, flat_)};
 }
 
 } // namespace cli

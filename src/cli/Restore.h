@@ -1,11 +1,12 @@
 #pragma once
 
 #include "JournalledReplacement.h"
+#include "platform/BackupFolder.h"
 
 namespace cli {
 
 // restore ID [BACKUP]: a replacement from a backup file, by default the newest one of the
-// identifier.
+// identifier on each database.
 class RestoreBackup final : public ReplacementSource {
 public:
     Definition Defined() const override;
@@ -18,6 +19,7 @@ private:
     QString reportId_;
     QString backup_; // empty: the newest one
     QString backupDirectory_;
+    platform::FlatBackups flat_ = platform::FlatBackups::Consider;
 };
 
 } // namespace cli

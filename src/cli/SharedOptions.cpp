@@ -148,7 +148,8 @@ Invocation SharedOptions::InvocationFrom(const QCommandLineParser& parser) const
     invocation.jobs = NumberFrom(parser, jobs_, 1, QStringLiteral("databases"));
     if (parser.isSet(compress_) && parser.isSet(noCompress_))
         throw UsageProblem{QStringLiteral("--compress and --no-compress exclude each other")};
-    invocation.login.wireCompression = !parser.isSet(noCompress_);
+    if (parser.isSet(compress_) || parser.isSet(noCompress_))
+        invocation.login.wireCompression = parser.isSet(compress_);
     invocation.json = parser.isSet(json_);
     invocation.runId = NewRunId();
     return invocation;

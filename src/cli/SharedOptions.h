@@ -59,11 +59,13 @@ private:
                                                   "the databases' order. 1: one after the other. "
                                                   "Default: 4."),
                                    QStringLiteral("count"), QStringLiteral("4")};
-    const QCommandLineOption compress_{QStringLiteral("compress"),
-                                       QStringLiteral("Ask the server to compress the connection's "
-                                                      "traffic (the default).")};
+    const QCommandLineOption compress_{
+        QStringLiteral("compress"), QStringLiteral("Ask the server to compress the connection's "
+                                                   "traffic, also to this machine. Default: only "
+                                                   "to another host.")};
     const QCommandLineOption noCompress_{QStringLiteral("no-compress"),
-                                         QStringLiteral("Send the traffic uncompressed.")};
+                                         QStringLiteral("Send the traffic uncompressed, also to "
+                                                        "another host.")};
     const QCommandLineOption json_{QStringLiteral("json"),
                                    QStringLiteral("Print one JSON object per database, then one "
                                                   "for the run, each on a line of its own.")};

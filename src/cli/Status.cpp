@@ -79,7 +79,7 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
     Report report;
     report.result = state;
     report.json = statusFields(target, state);
-    InsertEngine(*report.json, layouts);
+    InsertConnection(*report.json, layouts);
     if (status.state == State::NoRow) {
         report.Say(QStringLiteral("%1: no row %2").arg(target.database, shown));
         return report;

@@ -57,15 +57,12 @@ void Database::Open() {
 }
 
 // Only informative: statements are always prepared with the client dialect 1. The server's
-// version and its own name for the database come in this exchange that every attach makes anyway.
+// version, its own name for the database and the connection's flags come in this exchange that
+// every attach makes anyway.
 void Database::readDatabaseInfo() {
-    const char items[] = {isc_info_db_sql_dialect,
-                          isc_info_ods_version,
-                          isc_info_attachment_id,
-                          isc_info_firebird_version,
-                          isc_info_db_id,
-                          isc_info_creation_date,
-                          isc_info_end};
+    const char items[] = {isc_info_db_sql_dialect,   isc_info_ods_version, isc_info_attachment_id,
+                          isc_info_firebird_version, isc_info_db_id,       isc_info_creation_date,
+                          char(fb_info_conn_flags),  isc_info_end};
     // The identity's two names take up to 255 bytes each.
     char answer[1024] = {};
     ISC_STATUS_ARRAY status;
@@ -88,6 +85,12 @@ void Database::readDatabaseInfo() {
     const QString engine =
         EngineVersionOf(FindInfoItem(info, isc_info_firebird_version).value_or(QByteArrayView()));
     engineVersion_ = engine.isEmpty() ? std::nullopt : std::optional<QString>(engine);
+    // Firebird 3 and later; an older server answers the item as unknown.
+    const auto flags = FindInfoItem(info, char(fb_info_conn_flags));
+    const std::optional<qint64> flagBits = flags ? InfoNumber(*flags) : std::nullopt;
+    wireCompressed_ =
+        flagBits ? std::optional<bool>((*flagBits & isc_dpb_addr_flag_conn_compressed) != 0)
+                 : std::nullopt;
 }
 
 void Database::Close() {
@@ -141,6 +144,10 @@ qint64 Database::AttachmentId() const {
 
 const std::optional<QString>& Database::EngineVersion() const {
     return engineVersion_;
+}
+
+std::optional<bool> Database::WireCompressed() const {
+    return wireCompressed_;
 }
 
 const QByteArray& Database::ParameterBlock() const {

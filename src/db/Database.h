@@ -49,6 +49,9 @@ public:
 
     // The engine's version of the server last attached to, such as "4.0.5"; none before.
     const std::optional<QString>& EngineVersion() const;
+    // Whether the server reports the traffic of the connection last made as compressed; none
+    // before it, and from a server before Firebird 3.
+    std::optional<bool> WireCompressed() const;
 
     const QByteArray& ParameterBlock() const;
 
@@ -90,6 +93,7 @@ private:
     qint64 attachmentId_ = 0;
     QByteArray serverIdentity_;
     std::optional<QString> engineVersion_;
+    std::optional<bool> wireCompressed_;
     std::atomic<bool> aborted_ =
         false; // dropped by CancelOperation: every failure is a lost connection
     bool forceClosing_ = false;

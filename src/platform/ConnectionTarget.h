@@ -16,6 +16,12 @@ QString ConnectionTarget(const QStringList& arguments, const QString& workingDir
 // path through a link, still compare unequal.
 QString ComparableTarget(const QString& target);
 
+// Whether the target is reached on this machine: no server named (a path, a drive letter),
+// "localhost", an address of 127.0.0.0/8 or ::1, with or without a port ("host/3051:path",
+// "[::1]:path", "inet://localhost:3051/path"). A host name is never looked up: "myhost" is
+// another host even where it names this one.
+bool IsLocalTarget(const QString& target);
+
 // The database in the working directory now, as when no argument names one.
 QString DefaultConnectionTarget();
 

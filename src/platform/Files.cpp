@@ -360,7 +360,7 @@ void DirectoryEntry::hold(QByteArray name) {
 
 void DirectoryEntry::remove() {
     if (!name_.isEmpty())
-        ::unlinkat(directory_.get(), name_.constData(), 0);
+        ::unlinkat(directory_.get(), name_.constData(), kind_ == Kind::Folder ? AT_REMOVEDIR : 0);
     name_.clear();
 }
 

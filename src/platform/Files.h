@@ -29,6 +29,9 @@ private:
     QString reason_;
 };
 
+// The system's text for an error number, without trailing blanks and full stops.
+QString SystemText(int error);
+
 // Owns one file descriptor and closes it, unchecked, when destroyed.
 class FileDescriptor {
 public:
@@ -161,10 +164,14 @@ private:
 };
 
 // A name this program made in a directory, removed again when this is destroyed unless released
-// first. Removal is unchecked: nothing better can be done about a name the system will not remove.
+// first. Removal is unchecked: nothing better can be done about a name the system will not remove,
+// such as a folder that is no longer empty.
 class DirectoryEntry {
 public:
-    explicit DirectoryEntry(const FileDescriptor& directory) : directory_(directory) {}
+    enum class Kind { File, Folder };
+
+    explicit DirectoryEntry(const FileDescriptor& directory, Kind kind = Kind::File)
+        : directory_(directory), kind_(kind) {}
     ~DirectoryEntry() { remove(); }
     DirectoryEntry(const DirectoryEntry&) = delete;
     DirectoryEntry& operator=(const DirectoryEntry&) = delete;
@@ -178,6 +185,7 @@ public:
 
 private:
     const FileDescriptor& directory_;
+    const Kind kind_;
     QByteArray name_;
 };
 

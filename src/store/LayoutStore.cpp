@@ -14,6 +14,10 @@ std::optional<QString> LayoutStore::EngineVersion() const {
     return std::nullopt;
 }
 
+std::optional<bool> LayoutStore::WireCompressed() const {
+    return std::nullopt;
+}
+
 std::optional<Fingerprint> LayoutStore::FingerprintOf(const QString& reportId) {
     FingerprintSink fingerprint;
     try {

@@ -128,6 +128,10 @@ public:
     // The version of the database engine the store last reached, such as "4.0.5"; nullopt before
     // its first connection and from a store with no engine behind it.
     virtual std::optional<QString> EngineVersion() const;
+    // Whether the server tells the traffic of the store's last connection as compressed; nullopt
+    // before its first connection, from a server that does not tell, and from a store with no
+    // server behind it.
+    virtual std::optional<bool> WireCompressed() const;
 };
 
 } // namespace store

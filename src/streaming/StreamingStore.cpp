@@ -332,4 +332,8 @@ std::optional<QString> StreamingStore::EngineVersion() const {
     return database_.EngineVersion();
 }
 
+std::optional<bool> StreamingStore::WireCompressed() const {
+    return database_.WireCompressed();
+}
+
 } // namespace streaming

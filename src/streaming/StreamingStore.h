@@ -49,6 +49,7 @@ public:
     void CancelCall(Cancel how) override;
     store::ContentDigest StoredAfterLostCommit(const QString& reportId) override;
     std::optional<QString> EngineVersion() const override;
+    std::optional<bool> WireCompressed() const override;
 
 private:
     template <class Call> auto run(Call&& call);

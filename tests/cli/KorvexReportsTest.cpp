@@ -6,6 +6,7 @@
 #include "db/Database.h"
 #include "db/Statement.h"
 #include "db/Transaction.h"
+#include "platform/BackupFolder.h"
 #include "platform/Files.h"
 #include "support/AppFixture.h"
 #include "support/HeldLayout.h"
@@ -86,7 +87,12 @@ TEST_P(ByteExactTest, ListExportReplaceAndRestoreMoveTheBytesWhole) {
     EXPECT_EQ(Stored("INVOICE"), layout);
     const QStringList backups = Backups("INVOICE");
     ASSERT_EQ(backups.size(), 2);
-    EXPECT_TRUE(QRegularExpression("^B_INVOICE_\\d{12}(_2)?\\.FR3$").match(backups[1]).hasMatch());
+    EXPECT_TRUE(QRegularExpression("^" +
+                                   QRegularExpression::escape(platform::BackupFolderName(target)) +
+                                   "/B_INVOICE_\\d{12}(_2)?\\.FR3$")
+                    .match(backups[1])
+                    .hasMatch())
+        << backups[1].toStdString();
     for (const QString& backup : backups)
         EXPECT_EQ(ReadFile(folder.filePath(backup)), SampleLayout("INVOICE"));
     EXPECT_TRUE(run.out.contains(Sha256(layout).toUtf8()));
@@ -167,7 +173,14 @@ TEST_F(KorvexReportsTest, RestoreTakesTheNewestBackupOfItsOwnIdentifierOnly) {
         {"restore", "INVOICE", "-d", scratch.target(), "--backup-dir", "kept", "--dry-run"});
     EXPECT_EQ(run.exitCode, 0) << run.errors.toStdString();
     EXPECT_TRUE(run.out.contains("would store 4 bytes")) << run.out.toStdString();
-    EXPECT_EQ(Backups("INVOICE").size(), 3); // the dry run's backup went to kept/
+    // The dry run's backup went to kept/, into the database's own folder.
+    EXPECT_EQ(Backups("INVOICE")
+                  .filter(QRegularExpression(
+                      "^kept/" +
+                      QRegularExpression::escape(platform::BackupFolderName(scratch.target())) +
+                      "/B_INVOICE_"))
+                  .size(),
+              1);
     EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "second");
 
     run = Reports({"restore", "INVOICE", other, "-d", scratch.target()});
@@ -175,6 +188,31 @@ TEST_F(KorvexReportsTest, RestoreTakesTheNewestBackupOfItsOwnIdentifierOnly) {
     EXPECT_TRUE(run.errors.contains("is a backup of VATDEC, not of INVOICE"))
         << run.errors.toStdString();
     EXPECT_EQ(scratch.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "second");
+}
+
+// Each database's backups in a folder of its own, so a restore without a file takes each
+// database's own layout back, and no two of them share a folder.
+TEST_F(KorvexReportsTest, EachDatabaseIsRestoredFromItsOwnFolder) {
+    fbtest::ScratchDatabase first, second;
+    for (fbtest::ScratchDatabase* database : {&first, &second})
+        apptest::CreateReports(*database);
+    second.writeBlob("REPORTS", "DESCR", "ID", "INVOICE", QByteArray("second's own"));
+    const QStringList targets = {"-d", first.target(), "-d", second.target()};
+    ProgramRun run = Reports(QStringList{"replace", "INVOICE", File("new.fr3", "new")} + targets);
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    const QStringList backups = Backups("INVOICE");
+    ASSERT_EQ(backups.size(), 2) << backups.join(' ').toStdString();
+    for (fbtest::ScratchDatabase* database : {&first, &second}) {
+        const QString own = platform::BackupFolderName(database->target()) + '/';
+        EXPECT_EQ(backups.filter(QRegularExpression('^' + QRegularExpression::escape(own))).size(),
+                  1)
+            << own.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(JournalPath()).isFile()) << "the journal stays above the folders";
+    run = Reports(QStringList{"restore", "INVOICE"} + targets);
+    ASSERT_EQ(run.exitCode, 0) << run.errors.toStdString();
+    EXPECT_EQ(first.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
+    EXPECT_EQ(second.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "second's own");
 }
 
 // A device or a pipe is written where it is: renamed over, it would be gone for everyone.
@@ -324,7 +362,11 @@ TEST_F(KorvexReportsTest, TheRolloutPlaybookFailsThePlayOnAFailedDatabase) {
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.errors.toStdString();
     for (fbtest::ScratchDatabase* database : {&first, &second})
         EXPECT_EQ(database->readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "new invoice");
-    EXPECT_EQ(QDir(folder.filePath("backups")).entryList({"B_*.FR3"}, QDir::Files).size(), 2);
+    for (fbtest::ScratchDatabase* database : {&first, &second})
+        EXPECT_EQ(QDir(folder.filePath("backups/" + platform::BackupFolderName(database->target())))
+                      .entryList({"B_*.FR3"}, QDir::Files)
+                      .size(),
+                  1);
     run = play("status.yml");
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.errors.toStdString();
 
@@ -337,6 +379,29 @@ TEST_F(KorvexReportsTest, TheRolloutPlaybookFailsThePlayOnAFailedDatabase) {
     EXPECT_TRUE(run.out.contains("layouts are frozen")) << run.out.toStdString();
     EXPECT_EQ(first.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "newer invoice");
     EXPECT_EQ(second.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "new invoice");
+}
+
+// On loopback compressing costs more than it saves: off unless asked for, as the server reports
+// it in each database's object and journal line.
+TEST_F(KorvexReportsTest, ALocalTargetIsUncompressedUnlessAskedAndTheJsonSaysWhich) {
+    fbtest::ScratchDatabase scratch;
+    apptest::CreateReports(scratch);
+    const auto compressed = [&](const QStringList& arguments) {
+        const ProgramRun run = Reports(arguments + QStringList{"--json", "-d", scratch.target()});
+        EXPECT_LE(run.exitCode, 1) << run.errors.toStdString();
+        const QList<QJsonObject> objects = apptest::JsonLines(run.out);
+        return objects.isEmpty() ? QJsonValue() : objects[0]["compressed"];
+    };
+    EXPECT_EQ(compressed({"list"}), QJsonValue(false));
+    EXPECT_EQ(compressed({"list", "--compress"}), QJsonValue(true));
+    EXPECT_EQ(compressed({"status", "INVOICE", "--no-compress"}), QJsonValue(false));
+    const QString layout = File("new.fr3", "new");
+    EXPECT_EQ(compressed({"replace", "INVOICE", layout, "--compress"}), QJsonValue(true));
+    EXPECT_EQ(compressed({"replace", "INVOICE", layout}), QJsonValue(false)) << "unchanged";
+    QStringList journalled;
+    for (const QJsonObject& line : Journal())
+        journalled << line["event"].toString() + ' ' + (line["compressed"].toBool() ? "1" : "0");
+    EXPECT_EQ(journalled, QStringList({"prepare 1", "outcome 1", "outcome 0"}));
 }
 
 // Under LANG=C, where the C library knows only ASCII.
@@ -363,7 +428,6 @@ TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
         {"export", "INVOICE"},
         {"list", "--dry-run"},
         {"export", "INVOICE", "-", "-d", "a", "-d", "b"},
-        {"restore", "INVOICE", "-d", "a", "-d", "b"},
         {"list", "--no-such-option"},
         {"list", "--password-file", "/nonexistent/password"},
         {"list", "--targets", File("targets.txt", "# none yet\n\n")},

@@ -7,6 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QJsonObject>
 #include <QProcess>
@@ -68,8 +69,15 @@ protected:
         EXPECT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
         return path;
     }
+    // Relative to the folder, each database's in a folder of its own, earlier ones flat in it.
     QStringList Backups(const QString& id) const {
-        return QDir(folder.path()).entryList({"B_" + id + "_*.FR3"}, QDir::Files, QDir::Name);
+        QStringList found;
+        QDirIterator backups(folder.path(), {"B_" + id + "_*.FR3"}, QDir::Files,
+                             QDirIterator::Subdirectories);
+        while (backups.hasNext())
+            found << QDir(folder.path()).relativeFilePath(backups.next());
+        found.sort();
+        return found;
     }
     QString JournalPath() const { return folder.filePath("korvex-journal.jsonl"); }
     QList<QJsonObject> Journal() const { return apptest::JsonLines(ReadFile(JournalPath())); }

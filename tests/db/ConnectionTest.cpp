@@ -115,6 +115,24 @@ TEST(Open, TheEngineVersionIsTheServers) {
     EXPECT_EQ(c.database.EngineVersion(), engine) << "kept for the caller after the detach";
 }
 
+// The attach's own information call, against the server's context variable, either way.
+TEST(Open, TellsWhetherTheServerCompressesTheTraffic) {
+    fbtest::ScratchDatabase scratch;
+    for (const bool compressed : {false, true}) {
+        Connection c(scratch.target());
+        EXPECT_EQ(c.database.WireCompressed(), std::nullopt);
+        c.database.Options.wireCompression = compressed;
+        c.database.Open();
+        c.transaction.StartTransaction();
+        db::Statement statement(c.database, c.transaction);
+        statement.Prepare("select rdb$get_context('SYSTEM', 'WIRE_COMPRESSED') from rdb$database");
+        statement.Execute();
+        ASSERT_TRUE(statement.Fetch());
+        EXPECT_EQ(statement.Row()[0].data, compressed ? "TRUE" : "FALSE");
+        EXPECT_EQ(c.database.WireCompressed(), compressed);
+    }
+}
+
 class OpenTest : public testing::TestWithParam<int> {};
 
 TEST_P(OpenTest, RunsHooksAroundAttachAndReadsTheDatabaseDialect) {

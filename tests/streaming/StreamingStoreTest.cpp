@@ -186,3 +186,17 @@ TEST_F(StreamingStoreTest, TellsTheEngineItReached) {
 }
 
 } // namespace
+
+// The server's word, in the information call the attach makes anyway: no exchange of its own.
+TEST_F(StreamingStoreTest, TellsWhetherTheServerCompressesItsTraffic) {
+    EXPECT_EQ(store.WireCompressed(), std::nullopt);
+    faults.reset();
+    store.Connect();
+    EXPECT_EQ(faults.calls("isc_database_info"), 1);
+    EXPECT_EQ(store.WireCompressed(), true);
+    db::ConnectionOptions plain = TestLogin;
+    plain.wireCompression = false;
+    streaming::StreamingStore uncompressed{scratch.target(), plain};
+    uncompressed.Connect();
+    EXPECT_EQ(uncompressed.WireCompressed(), false);
+}
