@@ -31,11 +31,11 @@ const QCommandLineOption Canary{QStringLiteral("canary"),
                                 QStringLiteral("work on the first N databases first; the others "
                                                "start only when each of them ended replaced or "
                                                "unchanged, else none does."),
-                                QStringLiteral("N"), QStringLiteral("0")};
+                                QStringLiteral("count"), QStringLiteral("0")};
 const QCommandLineOption MaxFailures{QStringLiteral("max-failures"),
                                      QStringLiteral("start no database once K have failed. "
                                                     "Default: 0, no limit."),
-                                     QStringLiteral("K"), QStringLiteral("0")};
+                                     QStringLiteral("count"), QStringLiteral("0")};
 const QCommandLineOption DryRun{QStringLiteral("dry-run"),
                                 QStringLiteral("write the backup, then roll back; nothing stored "
                                                "changes.")};
