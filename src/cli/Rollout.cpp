@@ -108,6 +108,8 @@ private:
     // The target that took the database first under its server's name, if another one did.
     std::optional<qsizetype> claim(qsizetype index, const QByteArray& identity);
     void tell(const Report& report);
+    int exitCode(const Runner::End& end) const;
+    RunSummary summaryOf(const Runner::End& end) const;
 
     const Invocation& invocation_;
     Command& command_;
@@ -165,6 +167,24 @@ void Rollout::tell(const Report& report) {
     tally_.Add(report);
 }
 
+// Stopped early by a signal, interrupted; by the canaries or the failure limit, failed.
+int Rollout::exitCode(const Runner::End& end) const {
+    if (!end.halt)
+        return command_.ExitCode(tally_);
+    if (end.halt->reason == Runner::Halt::Reason::Signal)
+        return Interrupted;
+    return std::max(command_.ExitCode(tally_), 1);
+}
+
+RunSummary Rollout::summaryOf(const Runner::End& end) const {
+    return {.command = command_.definition().name,
+            .databases = static_cast<int>(end.started) - tally_.duplicates(),
+            .tally = tally_,
+            .counted = command_.Counted(),
+            .notStarted = DatabasesOf(targets_.mid(end.started)),
+            .exitCode = exitCode(end)};
+}
+
 int Rollout::run() {
     const Pace pace = command_.Paced();
     Runner runner(targets_.size(), {.jobs = invocation_.jobs,
@@ -183,15 +203,7 @@ int Rollout::run() {
                             tell(command_.Failed(targets_[index], InterruptedText(signal),
                                                  interrupted.get_token()));
                         }});
-    const bool signalled = end.halt && end.halt->reason == Runner::Halt::Reason::Signal;
-    RunSummary summary{.command = command_.definition().name,
-                       .databases = static_cast<int>(end.started) - tally_.duplicates(),
-                       .tally = tally_,
-                       .counted = command_.Counted(),
-                       .notStarted = DatabasesOf(targets_.mid(end.started)),
-                       .exitCode = signalled ? Interrupted : command_.ExitCode(tally_)};
-    if (end.halt && !signalled)
-        summary.exitCode = std::max(summary.exitCode, 1);
+    const RunSummary summary = summaryOf(end);
     reporter_->Summary(summary);
     if (end.halt)
         SayHalted(HaltText(*end.halt, pace), summary.notStarted);
