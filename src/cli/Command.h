@@ -2,6 +2,7 @@
 
 #include "Invocation.h"
 #include "Supervisor.h"
+#include "store/LayoutStore.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>

@@ -170,8 +170,8 @@ Report JournalledReplacement::replacing(const Target& target, const Replacement&
     // Each database's backups apart, named after it; the journal stays above them all.
     const platform::BackupFolder backups(backupDirectory_, target.database);
     core::Replacer replacer(layouts);
-    const Supervisor::Stopper stopper(work, [&](store::LayoutStore::Cancel how) {
-        how == store::LayoutStore::Cancel::Raise ? replacer.Cancel() : replacer.Abort();
+    const Supervisor::Stopper stopper(work, [&](Supervisor::How how) {
+        how == Supervisor::How::Raise ? replacer.Cancel() : replacer.Abort();
     });
     // Several databases' progress at once would overwrite each other's line.
     TerminalProgress progress(invocation().OneAtATime());

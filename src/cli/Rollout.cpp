@@ -143,8 +143,10 @@ Report Rollout::reportOn(qsizetype index, Supervisor::Work& work, Runner& runner
     try {
         const std::unique_ptr<Connection> connection = connect_(target);
         store::LayoutStore& layouts = connection->Layouts();
-        const Supervisor::Stopper stopper(
-            work, [&layouts](store::LayoutStore::Cancel how) { layouts.CancelCall(how); });
+        const Supervisor::Stopper stopper(work, [&layouts](Supervisor::How how) {
+            layouts.CancelCall(how == Supervisor::How::Raise ? store::LayoutStore::Cancel::Raise
+                                                             : store::LayoutStore::Cancel::Abort);
+        });
         Runner::Connecting connecting(runner);
         connection->Connect();
         connecting.done();

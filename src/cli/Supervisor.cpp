@@ -62,7 +62,7 @@ std::vector<Supervisor::Call> Supervisor::step(int signal) {
     return calls;
 }
 
-void Supervisor::Callback::operator()(store::LayoutStore::Cancel how) {
+void Supervisor::Callback::operator()(How how) {
     const std::lock_guard lock(mutex_);
     if (stop_)
         stop_(how);
@@ -80,7 +80,7 @@ std::optional<Supervisor::Call> Supervisor::Work::step(Clock::time_point now) {
         if (now - raisedAt_ < AbortAfter)
             return std::nullopt;
         aborted_ = true;
-        return latestStop(store::LayoutStore::Cancel::Abort);
+        return latestStop(How::Abort);
     }
     const int timeout = supervisor_.timeoutSeconds_;
     if (supervisor_.signal_)
@@ -91,10 +91,10 @@ std::optional<Supervisor::Call> Supervisor::Work::step(Clock::time_point now) {
         return std::nullopt;
     raisedAt_ = now;
     stopped_.request_stop();
-    return latestStop(store::LayoutStore::Cancel::Raise);
+    return latestStop(How::Raise);
 }
 
-std::optional<Supervisor::Call> Supervisor::Work::latestStop(store::LayoutStore::Cancel how) const {
+std::optional<Supervisor::Call> Supervisor::Work::latestStop(How how) const {
     if (stops_.empty())
         return std::nullopt;
     return Call{stops_.back(), how};

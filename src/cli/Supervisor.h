@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/Termination.h"
-#include "store/LayoutStore.h"
 
 #include <QString>
 #include <chrono>
@@ -30,7 +29,10 @@ QString InterruptedText(int signal);
 // cancel is a call to the server, and one slow to answer must hold up no other database.
 class Supervisor {
 public:
-    using Stop = std::function<void(store::LayoutStore::Cancel how)>;
+    // How the work is stopped: first the call in flight is asked to fail, then the connection
+    // is dropped.
+    enum class How { Raise, Abort };
+    using Stop = std::function<void(How how)>;
     using Clock = std::chrono::steady_clock;
 
 private:
@@ -39,7 +41,7 @@ private:
     class Callback {
     public:
         explicit Callback(Stop stop) : stop_(std::move(stop)) {}
-        void operator()(store::LayoutStore::Cancel how);
+        void operator()(How how);
         void end();
 
     private:
@@ -48,7 +50,7 @@ private:
     };
     struct Call {
         std::shared_ptr<Callback> callback;
-        store::LayoutStore::Cancel how;
+        How how;
     };
 
 public:
@@ -77,7 +79,7 @@ public:
         friend class Supervisor;
         // The stop due now, if one is.
         std::optional<Call> step(Clock::time_point now);
-        std::optional<Call> latestStop(store::LayoutStore::Cancel how) const;
+        std::optional<Call> latestStop(How how) const;
 
         Supervisor& supervisor_;
         const Clock::time_point started_ = Clock::now();

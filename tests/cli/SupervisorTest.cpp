@@ -10,7 +10,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Cancel = store::LayoutStore::Cancel;
+using Cancel = cli::Supervisor::How;
 
 // A cancel the server is slow to take holds up neither the other databases' work nor the run
 // loop; once its stopper is gone, the abort that would have followed is never called.
