@@ -7,6 +7,12 @@
 
 namespace cli {
 
+const QCommandLineOption BackupDirOption{
+    QStringLiteral("backup-dir"),
+    QStringLiteral("the folder for backups and the journal, and where restore, undo, history "
+                   "and status look for them. Default: the working directory."),
+    QStringLiteral("dir")};
+
 Journal::Journal(const QString& backupDirectory)
     : path_(QDir(backupDirectory.isEmpty() ? platform::WorkingDirectory() : backupDirectory)
                 .absoluteFilePath(QString::fromLatin1(FileName))) {}
@@ -29,6 +35,12 @@ std::optional<store::ContentDigest> DigestOf(const QJsonObject& line, const QStr
                                 sha256.toString().toLatin1()};
 }
 
+std::optional<qint64> ServerHashOf(const QJsonValue& value) {
+    bool ok = false;
+    const qint64 hash = value.toString().toLongLong(&ok);
+    return ok ? std::optional(hash) : std::nullopt;
+}
+
 void InsertText(QJsonObject& line, const char* key, const QString& text) {
     if (!text.isEmpty())
         line.insert(QLatin1String(key), text);
@@ -45,6 +57,9 @@ QJsonObject JournalEntry::ToJson() const {
         line.insert("engine", *engine);
     InsertDigest(line, before, QStringLiteral("before"));
     InsertDigest(line, after, QStringLiteral("after"));
+    // As text: JSON readers may keep numbers as doubles, which do not hold 64 bits.
+    if (serverHashAfter)
+        line.insert("server_hash_after", QString::number(*serverHashAfter));
     InsertText(line, "file", file);
     InsertText(line, "backup", backup);
     InsertText(line, "outcome", outcome);
@@ -61,11 +76,18 @@ JournalEntry JournalEntry::FromJson(const QJsonObject& line) {
             .engine = engine.isString() ? std::optional(engine.toString()) : std::nullopt,
             .before = DigestOf(line, QStringLiteral("before")),
             .after = DigestOf(line, QStringLiteral("after")),
+            .serverHashAfter = ServerHashOf(line["server_hash_after"]),
             .file = line["file"].toString(),
             .backup = line["backup"].toString(),
             .outcome = line["outcome"].toString(),
             .error = line["error"].toString(),
             .undoes = line["undoes"].toString()};
+}
+
+std::optional<store::Fingerprint> JournalEntry::afterFingerprint() const {
+    if (!after || !serverHashAfter)
+        return std::nullopt;
+    return store::Fingerprint{after->size, *serverHashAfter};
 }
 
 void Journal::Append(const JournalEntry& entry, const std::stop_token& stop) {

@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "store/Digest.h"
 
+#include <QCommandLineOption>
 #include <QJsonObject>
 #include <QString>
 #include <functional>
@@ -14,6 +15,10 @@
 
 namespace cli {
 
+// --backup-dir: the folder of the backups and the journal, of every command that writes or reads
+// them.
+extern const QCommandLineOption BackupDirOption;
+
 // One line of the journal, written only by ToJson and read only by FromJson. A field missing from
 // a line read, as an editor may leave it, is read as empty.
 struct JournalEntry {
@@ -23,12 +28,15 @@ struct JournalEntry {
     std::optional<QString> engine = {};              // the server's, once reached
     std::optional<store::ContentDigest> before = {}; // the layout stored before, as backed up
     std::optional<store::ContentDigest> after = {};  // the bytes stored, or to be stored
+    std::optional<qint64> serverHashAfter = {};      // their HASH(), where it was computed
     QString file = {};                               // full paths; empty when none
     QString backup = {};
     QString outcome = {}; // of an outcome line: "replaced", "unchanged", "failed", ...
     QString error = {};
     QString undoes = {}; // of an undo's line: the run it takes back
 
+    // The length and HASH() of the bytes stored, as the database tells them, where recorded.
+    std::optional<store::Fingerprint> afterFingerprint() const;
     QJsonObject ToJson() const;
     static JournalEntry FromJson(const QJsonObject& line);
 };

@@ -12,12 +12,6 @@ namespace {
 // Transfers smaller than this end before a progress line would be read.
 constexpr qint64 ProgressThreshold = 4 << 20;
 
-const QCommandLineOption BackupDir{
-    QStringLiteral("backup-dir"),
-    QStringLiteral("the folder for backups and the journal, and where "
-                   "restore and undo look for them. Default: the "
-                   "working directory."),
-    QStringLiteral("dir")};
 const QCommandLineOption Verify{QStringLiteral("verify"),
                                 QStringLiteral("how the stored bytes are checked before the "
                                                "commit: hash, their length and the server's "
@@ -108,12 +102,12 @@ Replace::Replace()
 // Replace and every command built on it take the backup folder and the dry run.
 Replace::Replace(Definition definition)
     : Command([&] {
-          definition.options += {BackupDir, DryRun, Verify};
+          definition.options += {BackupDirOption, DryRun, Verify};
           return std::move(definition);
       }()) {}
 
 void Replace::Check(const QCommandLineParser& parser) {
-    backupDirectory_ = parser.value(BackupDir);
+    backupDirectory_ = parser.value(BackupDirOption);
     dryRun_ = parser.isSet(DryRun);
     const QString verify = parser.value(Verify);
     if (verify != u"hash" && verify != u"full")
@@ -231,6 +225,9 @@ JournalEntry Replace::entryOf(const Target& target, const QString& file,
             .engine = engine,
             .before = Known(outcome.stored),
             .after = Known(outcome.replacement),
+            .serverHashAfter = outcome.replacementFingerprint
+                                   ? std::optional(outcome.replacementFingerprint->serverHash)
+                                   : std::nullopt,
             .file = FullPath(file),
             .backup = FullPath(outcome.backupPath),
             .undoes = undoes()};
