@@ -33,7 +33,10 @@ struct Report {
     bool duplicate =
         false; // a database worked on under another of its names: neither done nor failed
     std::optional<core::Outcome::Result> result;    // what replace and restore count
-    std::optional<core::LayoutStatus::State> state; // and status
+    std::optional<core::LayoutStatus::State> state; // and status and diff,
+    std::optional<store::Fingerprint> stored;       // with what the database holds
+    std::optional<QString> version;                 // and its name, where it has one
+    QString database;                               // diff's: the one worked on
     std::optional<QJsonObject> json;                // with --json, the database's object
 };
 
@@ -78,6 +81,10 @@ public:
     // The command line, its arguments' count and its options already checked against the
     // definition. Throws UsageProblem for what only this command refuses.
     void Take(const Invocation& invocation, const QCommandLineParser& parser);
+
+    // A command that works on no database does all its work here and returns its exit status;
+    // the others return nothing and are run on each database.
+    virtual std::optional<int> RunWithoutDatabases() { return std::nullopt; }
 
     // The databases to work on: those the command line names, unless the command knows its own.
     virtual QList<Target> Targets() const { return invocation_.targets; }

@@ -1,14 +1,23 @@
 #pragma once
 
 #include "Command.h"
+#include "Versions.h"
 #include "core/Status.h"
 
 #include <map>
 
 namespace cli {
 
+// What status and diff call a database they could not work on.
+extern const QString Unreachable;
+// "same", "other", "stored", "no-row".
+QString StateName(core::LayoutStatus::State state);
+// "1234 bytes, server hash 5678".
+QString Described(const store::Fingerprint& fingerprint);
+
 // Which databases hold a layout, or which version each holds, from its length and the server's
-// HASH(): one query a database, never the layout itself.
+// HASH(): one query a database, never the layout itself. Versions are named after the files of a
+// folder, or else after the files the journal's runs stored.
 class Status final : public Command {
 public:
     Status();
@@ -32,8 +41,15 @@ private:
     QJsonObject statusFields(const Target& target, const QString& state) const;
     int counted(const QString& state) const;
 
+    // The name of the version stored, in the line and the JSON object; unknown versions only
+    // where a folder of versions was given.
+    void nameVersion(const store::Fingerprint& stored, Report& report) const;
+
     std::optional<store::Fingerprint> file_;
     std::map<QString, int> counts_; // by state
+    VersionNames versions_;
+    bool versionsFolder_ = false;
+    std::map<QString, int> versionCounts_; // by name
 };
 
 } // namespace cli
