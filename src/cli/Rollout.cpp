@@ -265,12 +265,13 @@ int Rollout::run() {
 }
 
 int Rollout::finish(qsizetype started, std::optional<int> signal) {
-    const int exitCode = signal ? Interrupted : command_.ExitCode(failed_);
     const QStringList notStarted = DatabasesOf(targets_.mid(started));
     const int databases = static_cast<int>(started) - duplicates_;
-    if (!invocation_.json) {
+    // The summary may fail on its own: diff's programs run there.
+    if (!invocation_.json)
         command_.Finish(databases, failed_);
-    } else {
+    const int exitCode = signal ? Interrupted : command_.ExitCode(failed_);
+    if (invocation_.json) {
         QJsonObject summary;
         Stamp::OfRun(invocation_, command_.definition().name).WriteTo(summary);
         summary.insert("event", "summary");
