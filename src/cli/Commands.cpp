@@ -1,6 +1,8 @@
 #include "Commands.h"
 
+#include "Diff.h"
 #include "Export.h"
+#include "History.h"
 #include "List.h"
 #include "Replace.h"
 #include "Restore.h"
@@ -18,7 +20,8 @@ template <typename C> std::unique_ptr<Command> Make() {
 
 // In the order --help shows them: a new command is one line here.
 constexpr std::unique_ptr<Command> (*Factories[])() = {
-    Make<List>, Make<Export>, Make<Replace>, Make<Restore>, Make<Undo>, Make<Status>,
+    Make<List>, Make<Export>, Make<Replace>, Make<Restore>,
+    Make<Undo>, Make<Status>, Make<Diff>,    Make<History>,
 };
 
 // "a, b or c".

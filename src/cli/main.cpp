@@ -51,6 +51,8 @@ int main(int argc, char* argv[]) {
         // process starts inherits the password.
         qunsetenv("ISC_USER");
         qunsetenv("ISC_PASSWORD");
+        if (const std::optional<int> exitCode = command->RunWithoutDatabases())
+            return *exitCode;
         return cli::Run(invocation, *command);
     } catch (const cli::UsageProblem& problem) {
         return platform::UsageError(problem.text);
