@@ -166,7 +166,9 @@ void RunHistory::handOnStartedAfter(qint64 ms) {
             ++each;
         }
     }
-    std::ranges::sort(done, std::greater{}, &RunSummary::startMs);
+    // Runs started in the same second go by their first lines.
+    std::ranges::sort(done, std::greater{},
+                      [](const RunSummary& run) { return std::pair(run.startMs, run.time); });
     for (RunSummary& run : done) {
         if (const auto undone = undoneBy_.find(run.run); undone != undoneBy_.end()) {
             run.undoneBy = undone->second;

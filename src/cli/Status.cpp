@@ -68,7 +68,8 @@ void Status::nameVersion(const store::Fingerprint& stored, Report& report) const
     if (!name && !versionsFolder_)
         return;
     report.version = name ? name->Text() : UnknownVersion;
-    report.lines.back().text += QStringLiteral(", version ") + *report.version;
+    report.lines.back().text += name ? QStringLiteral(", version ") + *report.version
+                                     : QStringLiteral(", ") + UnknownVersion;
     report.json->insert("version", name ? QJsonValue(name->file) : QJsonValue());
     if (name && !name->run.isEmpty())
         report.json->insert("version_run", name->run);
@@ -134,7 +135,14 @@ int Status::counted(const QString& state) const {
     return found == counts_.end() ? 0 : found->second;
 }
 
+// The versions before the counts, so that the last line stays the counts.
 void Status::Finish(int databases, int) {
+    if (!versionCounts_.empty()) {
+        QStringList versions;
+        for (const auto& [name, count] : versionCounts_)
+            versions << QStringLiteral("%1 %2").arg(count).arg(name);
+        Print(stdout, QStringLiteral("versions: ") + versions.join(QStringLiteral("; ")));
+    }
     QStringList counts;
     for (const QString& state : states())
         counts
@@ -142,12 +150,6 @@ void Status::Finish(int databases, int) {
     Print(
         stdout,
         QStringLiteral("%1 database(s): %2").arg(databases).arg(counts.join(QStringLiteral(", "))));
-    if (versionCounts_.empty())
-        return;
-    QStringList versions;
-    for (const auto& [name, count] : versionCounts_)
-        versions << QStringLiteral("%1 %2").arg(count).arg(name);
-    Print(stdout, QStringLiteral("versions: ") + versions.join(QStringLiteral("; ")));
 }
 
 void Status::Count(QJsonObject& summary) const {

@@ -383,7 +383,7 @@ TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
     }
     // Told from the list of commands: each one named, each that an option goes with.
     EXPECT_TRUE(Reports({}).errors.contains(": a command is needed: list, export, replace, "
-                                            "restore, undo or status\n"));
+                                            "restore, undo, status, diff or history\n"));
     EXPECT_TRUE(Reports({"export", "INVOICE", "-", "--dry-run"})
                     .errors.contains(": --dry-run goes with replace, restore and undo\n"));
 }
