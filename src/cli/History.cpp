@@ -12,7 +12,7 @@ namespace {
 
 const QCommandLineOption Id{QStringLiteral("id"),
                             QStringLiteral("only the runs on the layout with this identifier."),
-                            QStringLiteral("ID")};
+                            QStringLiteral("id")};
 const QCommandLineOption Since{QStringLiteral("since"),
                                QStringLiteral("only the runs started on or after this date "
                                               "(2026-12-10) or time (2026-12-10T08:00:00Z)."),
