@@ -66,9 +66,7 @@ QStringList DiffProgram() {
 // A downloaded version's file, given up again unless it was completed.
 class Claim {
 public:
-    Claim(std::mutex& mutex,
-          std::map<std::pair<qint64, qint64>, std::shared_ptr<QTemporaryFile>>& downloads,
-          std::pair<qint64, qint64> key)
+    Claim(std::mutex& mutex, VersionFiles& downloads, std::pair<qint64, qint64> key)
         : mutex_(mutex), downloads_(downloads), key_(key) {}
     ~Claim() {
         const std::lock_guard lock(mutex_);
@@ -84,7 +82,7 @@ public:
 
 private:
     std::mutex& mutex_;
-    std::map<std::pair<qint64, qint64>, std::shared_ptr<QTemporaryFile>>& downloads_;
+    VersionFiles& downloads_;
     const std::pair<qint64, qint64> key_;
     std::shared_ptr<QTemporaryFile> file_;
 };

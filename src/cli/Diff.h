@@ -31,6 +31,9 @@ private:
     std::vector<Group> groups_;
 };
 
+// The downloaded versions, by size and hash; a null file while a download is under way.
+using VersionFiles = std::map<std::pair<qint64, qint64>, std::shared_ptr<QTemporaryFile>>;
+
 // What would change on each database if FILE replaced the layout: the databases grouped by the
 // version they hold (one query each, as status makes), each other version downloaded once and
 // shown as a unified diff against FILE through diff -u, or the command in KORVEX_DIFF.
@@ -52,8 +55,6 @@ protected:
     void Check(const QCommandLineParser& parser) override;
 
 private:
-    using Key = std::pair<qint64, qint64>;
-
     // The version, downloaded into a file unless another database did so or does already.
     void download(store::LayoutStore& layouts, const store::Fingerprint& version) const;
     QJsonObject diffFields(const Target& target, const QString& state) const;
@@ -68,8 +69,7 @@ private:
     bool diffFailed_ = false;
 
     mutable std::mutex mutex_;
-    // By size and hash; a null file while its download is under way.
-    mutable std::map<Key, std::shared_ptr<QTemporaryFile>> downloads_;
+    mutable VersionFiles downloads_;
 };
 
 } // namespace cli
