@@ -55,6 +55,8 @@ void Tally::Add(const Report& report) {
     duplicates_ += report.duplicate ? 1 : 0;
     if (!report.result.isEmpty())
         ++results_[report.result];
+    if (report.version)
+        ++versions_[*report.version];
 }
 
 int Tally::operator[](const QString& result) const {

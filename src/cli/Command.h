@@ -33,7 +33,10 @@ struct Report {
     bool duplicate =
         false;      // a database worked on under another of its names: neither done nor failed
     QString result; // what the summary counts it as ("replaced", "no-row"); empty: not counted
-    std::optional<QJsonObject> json; // with --json, the database's object
+    std::optional<store::Fingerprint> stored; // what the database holds, where it was read
+    std::optional<QString> version;           // and the name of that version, where it has one
+    QString database;                         // the one worked on, as the rollout names it
+    std::optional<QJsonObject> json;          // with --json, the database's object
 };
 
 // One count of the run's summary: the databases whose result has this name ("dry-run"), told
@@ -44,16 +47,18 @@ struct Count {
     Told told = Told::Always;
 };
 
-// The databases' results, counted by their names.
+// The databases' results, counted by their names, and the versions they hold by theirs.
 class Tally {
 public:
     void Add(const Report& report);
     int operator[](const QString& result) const;
     int failed() const { return failed_; }
     int duplicates() const { return duplicates_; }
+    const std::map<QString, int>& versions() const { return versions_; }
 
 private:
     std::map<QString, int> results_;
+    std::map<QString, int> versions_;
     int failed_ = 0;
     int duplicates_ = 0;
 };
@@ -83,6 +88,8 @@ struct Definition {
     QString help;                      // one line
 };
 
+struct RunSummary;
+
 // Where a run of many databases stops early.
 struct Pace {
     qsizetype canary = 0; // the first databases, worked on before any other starts
@@ -106,6 +113,10 @@ public:
     // definition. Throws UsageProblem for what only this command refuses.
     void Take(const Invocation& invocation, const QCommandLineParser& parser);
 
+    // A command that works on no database does all its work here and returns its exit status;
+    // the others return nothing and are run on each database.
+    virtual std::optional<int> RunWithoutDatabases() { return std::nullopt; }
+
     // The databases to work on: those the command line names, unless the command knows its own.
     virtual QList<Target> Targets() const { return invocation_.targets; }
 
@@ -120,8 +131,13 @@ public:
     Report Duplicate(const Target& target, const Target& first) const;
     // How many databases go first, and how many failed ones stop the run.
     virtual Pace Paced() const { return {}; }
+    // Each database's report in turn, from one thread, for a command that gathers more than the
+    // tally does: diff's groups of databases.
+    virtual void Observe(const Report& /*report*/) {}
     // The counts of the run's summary, in order; none: the command has no summary line.
     virtual QList<Count> Counted() const { return {}; }
+    // After the last database, what the command adds to the summary before it is told.
+    virtual void Conclude(RunSummary& /*summary*/) {}
     virtual int ExitCode(const Tally& tally) const { return tally.failed() == 0 ? 0 : 1; }
 
 protected:

@@ -1,6 +1,8 @@
 #include "Commands.h"
 
+#include "Diff.h"
 #include "Export.h"
+#include "History.h"
 #include "List.h"
 #include "Replace.h"
 #include "Restore.h"
@@ -22,8 +24,14 @@ template <typename Source> std::unique_ptr<Command> Journalled() {
 
 // In the order --help shows them: a new command is one line here.
 constexpr std::unique_ptr<Command> (*Factories[])() = {
-    Make<List>,          Make<Export>, Journalled<ReplaceFile>, Journalled<RestoreBackup>,
-    Journalled<UndoRun>, Make<Status>,
+    Make<List>,
+    Make<Export>,
+    Journalled<ReplaceFile>,
+    Journalled<RestoreBackup>,
+    Journalled<UndoRun>,
+    Make<Status>,
+    Make<Diff>,
+    Make<History>,
 };
 
 // "a, b or c".

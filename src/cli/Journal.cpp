@@ -3,9 +3,16 @@
 #include "Output.h"
 
 #include <QDir>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace cli {
+
+const QCommandLineOption BackupDirOption{
+    QStringLiteral("backup-dir"),
+    QStringLiteral("the folder for backups and the journal, and where restore, undo, history "
+                   "and status look for them. Default: the working directory."),
+    QStringLiteral("dir")};
 
 Journal::Journal(const QString& backupDirectory)
     : path_(QDir(backupDirectory.isEmpty() ? platform::WorkingDirectory() : backupDirectory)
@@ -29,6 +36,23 @@ std::optional<store::ContentDigest> DigestOf(const QJsonObject& line, const QStr
                                 sha256.toString().toLatin1()};
 }
 
+std::optional<qint64> ServerHashOf(const QJsonValue& value) {
+    bool ok = false;
+    const qint64 hash = value.toString().toLongLong(&ok);
+    return ok ? std::optional(hash) : std::nullopt;
+}
+
+std::optional<int> CountOf(const QJsonValue& value) {
+    return value.isDouble() ? std::optional(value.toInt()) : std::nullopt;
+}
+
+QStringList TextsOf(const QJsonValue& value) {
+    QStringList texts;
+    for (const QJsonValue& each : value.toArray())
+        texts << each.toString();
+    return texts;
+}
+
 void InsertText(QJsonObject& line, const char* key, const QString& text) {
     if (!text.isEmpty())
         line.insert(QLatin1String(key), text);
@@ -47,11 +71,20 @@ QJsonObject JournalEntry::ToJson() const {
         line.insert("compressed", *compressed);
     InsertDigest(line, before, QStringLiteral("before"));
     InsertDigest(line, after, QStringLiteral("after"));
+    // As text: JSON readers may keep numbers as doubles, which do not hold 64 bits.
+    if (serverHashAfter)
+        line.insert("server_hash_after", QString::number(*serverHashAfter));
     InsertText(line, "file", file);
     InsertText(line, "backup", backup);
     InsertText(line, "outcome", outcome);
     InsertText(line, "error", error);
     InsertText(line, "undoes", undoes);
+    if (canary)
+        line.insert("canary", *canary);
+    if (maxFailures)
+        line.insert("max_failures", *maxFailures);
+    if (event == u"summary")
+        line.insert("not_started", QJsonArray::fromStringList(notStarted));
     return line;
 }
 
@@ -65,11 +98,21 @@ JournalEntry JournalEntry::FromJson(const QJsonObject& line) {
             .compressed = compressed.isBool() ? std::optional(compressed.toBool()) : std::nullopt,
             .before = DigestOf(line, QStringLiteral("before")),
             .after = DigestOf(line, QStringLiteral("after")),
+            .serverHashAfter = ServerHashOf(line["server_hash_after"]),
             .file = line["file"].toString(),
             .backup = line["backup"].toString(),
             .outcome = line["outcome"].toString(),
             .error = line["error"].toString(),
-            .undoes = line["undoes"].toString()};
+            .undoes = line["undoes"].toString(),
+            .canary = CountOf(line["canary"]),
+            .maxFailures = CountOf(line["max_failures"]),
+            .notStarted = TextsOf(line["not_started"])};
+}
+
+std::optional<store::Fingerprint> JournalEntry::afterFingerprint() const {
+    if (!after || !serverHashAfter)
+        return std::nullopt;
+    return store::Fingerprint{after->size, *serverHashAfter};
 }
 
 // Only the opening is under the lock: the file keeps the writers of its lines apart itself.

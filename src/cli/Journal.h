@@ -4,8 +4,10 @@
 #include "platform/Files.h"
 #include "store/Digest.h"
 
+#include <QCommandLineOption>
 #include <QJsonObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -13,6 +15,10 @@
 #include <stop_token>
 
 namespace cli {
+
+// --backup-dir: the folder of the backups and the journal, of every command that writes or reads
+// them.
+extern const QCommandLineOption BackupDirOption;
 
 // One line of the journal, written only by ToJson and read only by FromJson. A field missing from
 // a line read, as an editor may leave it, is read as empty.
@@ -24,12 +30,19 @@ struct JournalEntry {
     std::optional<bool> compressed = {};             // the traffic, as the server tells it
     std::optional<store::ContentDigest> before = {}; // the layout stored before, as backed up
     std::optional<store::ContentDigest> after = {};  // the bytes stored, or to be stored
+    std::optional<qint64> serverHashAfter = {};      // their HASH(), where it was computed
     QString file = {};                               // full paths; empty when none
     QString backup = {};
     QString outcome = {}; // of an outcome line: "replaced", "unchanged", "failed", ...
     QString error = {};
     QString undoes = {}; // of an undo's line: the run it takes back
+    // Of a run's summary line, written after its last database:
+    std::optional<qsizetype> canary = {}; // its --canary
+    std::optional<int> maxFailures = {};  // its --max-failures
+    QStringList notStarted = {};          // the databases it left unstarted
 
+    // The length and HASH() of the bytes stored, as the database tells them, where recorded.
+    std::optional<store::Fingerprint> afterFingerprint() const;
     QJsonObject ToJson() const;
     static JournalEntry FromJson(const QJsonObject& line);
 };

@@ -1,12 +1,15 @@
 #include "JournalledReplacement.h"
 
 #include "Output.h"
+#include "Reporter.h"
 #include "SharedOptions.h"
 #include "Supervisor.h"
 #include "platform/BackupFolder.h"
 #include "platform/Files.h"
 
 #include <QFileInfo>
+#include <condition_variable>
+#include <thread>
 #include <unistd.h>
 
 namespace cli {
@@ -15,12 +18,6 @@ namespace {
 // Transfers smaller than this end before a progress line would be read.
 constexpr qint64 ProgressThreshold = 4 << 20;
 
-const QCommandLineOption BackupDir{
-    QStringLiteral("backup-dir"),
-    QStringLiteral("the folder for backups and the journal, and where "
-                   "restore and undo look for them. Default: the "
-                   "working directory."),
-    QStringLiteral("dir")};
 const QCommandLineOption Verify{QStringLiteral("verify"),
                                 QStringLiteral("how the stored bytes are checked before the "
                                                "commit: hash, their length and the server's "
@@ -130,13 +127,13 @@ void CheckReadable(const QString& file) {
 JournalledReplacement::JournalledReplacement(std::unique_ptr<ReplacementSource> source)
     : Command([&] {
           Definition definition = source->Defined();
-          definition.options += {BackupDir, DryRun, Verify, Canary, MaxFailures};
+          definition.options += {BackupDirOption, DryRun, Verify, Canary, MaxFailures};
           return definition;
       }()),
       source_(std::move(source)) {}
 
 void JournalledReplacement::Check(const QCommandLineParser& parser) {
-    backupDirectory_ = parser.value(BackupDir);
+    backupDirectory_ = parser.value(BackupDirOption);
     dryRun_ = parser.isSet(DryRun);
     const QString verify = parser.value(Verify);
     if (verify != u"hash" && verify != u"full")
@@ -271,6 +268,9 @@ JournalEntry JournalledReplacement::entryOf(const Target& target, const QString&
             .compressed = reached ? reached->WireCompressed() : std::nullopt,
             .before = Known(outcome.stored),
             .after = Known(outcome.replacement),
+            .serverHashAfter = outcome.replacementFingerprint
+                                   ? std::optional(outcome.replacementFingerprint->serverHash)
+                                   : std::nullopt,
             .file = FullPath(file),
             .backup = FullPath(outcome.backupPath),
             .undoes = source_->Undoes()};
@@ -313,6 +313,35 @@ QList<Count> JournalledReplacement::Counted() const {
             {QStringLiteral("dry-run"), dryRun_ ? Told::Always : Told::InJsonOnly},
             {QStringLiteral("failed")},
             {QStringLiteral("in-doubt"), Told::WhenAny}};
+}
+
+// Tells the runs in the journal whose databases it never started, and how it was paced. The wait
+// for the journal's lock gives way as the databases' did: at once when interrupted, else after
+// --timeout.
+void JournalledReplacement::Conclude(RunSummary& summary) {
+    const JournalEntry entry{.stamp = Stamp::OfRun(invocation(), definition().name),
+                             .event = QStringLiteral("summary"),
+                             .id = source_->ReportId(),
+                             .undoes = source_->Undoes(),
+                             .canary = pace_.canary,
+                             .maxFailures = pace_.maxFailures,
+                             .notStarted = summary.notStarted};
+    std::stop_source giveUp;
+    if (summary.interrupted)
+        giveUp.request_stop();
+    const std::jthread deadline([&, seconds = invocation().targetTimeout](std::stop_token done) {
+        std::mutex mutex;
+        std::unique_lock lock(mutex);
+        std::condition_variable_any woken;
+        woken.wait_for(lock, done, std::chrono::seconds(seconds), [] { return false; });
+        if (seconds > 0 && !done.stop_requested())
+            giveUp.request_stop();
+    });
+    try {
+        journal_->Append(entry, giveUp.get_token());
+    } catch (const std::exception& error) {
+        Print(stderr, QStringLiteral("korvex-reports: ") + QString::fromUtf8(error.what()));
+    }
 }
 
 int JournalledReplacement::ExitCode(const Tally& tally) const {

@@ -57,6 +57,8 @@ public:
                   const std::stop_token& stop) const override;
     Pace Paced() const override { return pace_; }
     QList<Count> Counted() const override;
+    // The run's summary line in the journal.
+    void Conclude(RunSummary& summary) override;
     // What may or may not be stored outranks what surely was not.
     int ExitCode(const Tally& tally) const override;
 

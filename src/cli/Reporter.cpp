@@ -18,6 +18,8 @@ public:
 
     // "3 database(s): 2 replaced, 1 unchanged, 0 failed".
     void Summary(const RunSummary& summary) override {
+        for (const QString& line : summary.lines)
+            Print(stdout, line);
         if (summary.counted.isEmpty())
             return;
         QStringList counts;
@@ -47,7 +49,7 @@ public:
     }
 
     void Summary(const RunSummary& summary) override {
-        QJsonObject object;
+        QJsonObject object = summary.json;
         Stamp::OfRun(invocation_, summary.command).WriteTo(object);
         object.insert("event", "summary");
         object.insert("databases", summary.databases);

@@ -9,12 +9,15 @@ namespace cli {
 
 // What a run came to, for its summary.
 struct RunSummary {
-    QString command;
+    QString command = {};
     int databases = 0; // worked on, duplicates aside
-    Tally tally;
-    QList<Count> counted; // the command's counts, in order
-    QStringList notStarted;
+    Tally tally = {};
+    QList<Count> counted = {}; // the command's counts, in order
+    QStringList notStarted = {};
+    bool interrupted = false; // by a termination signal
     int exitCode = 0;
+    QStringList lines = {}; // the command's own, for people, before the counts
+    QJsonObject json = {};  // and in the JSON summary
 };
 
 // Tells the databases' reports in turn and the run's summary: for people, or as JSON.

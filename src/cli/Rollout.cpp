@@ -161,12 +161,14 @@ Report Rollout::reportOn(qsizetype index, Supervisor::Work& work, Runner& runner
 
 Runner::Verdict Rollout::workOn(qsizetype index, Supervisor::Work& work, Runner& runner) {
     Report& report = reports_[index].emplace(reportOn(index, work, runner));
+    report.database = targets_[index].database;
     return VerdictOn(report);
 }
 
 void Rollout::tell(const Report& report) {
     reporter_->Database(report);
     tally_.Add(report);
+    command_.Observe(report);
 }
 
 // Stopped early by a signal, interrupted; by the canaries or the failure limit, failed.
@@ -178,13 +180,17 @@ int Rollout::exitCode(const Runner::End& end) const {
     return std::max(command_.ExitCode(tally_), 1);
 }
 
+// The command concludes before its exit code is known: diff's programs run there.
 RunSummary Rollout::summaryOf(const Runner::End& end) const {
-    return {.command = command_.definition().name,
-            .databases = static_cast<int>(end.started) - tally_.duplicates(),
-            .tally = tally_,
-            .counted = command_.Counted(),
-            .notStarted = DatabasesOf(targets_.mid(end.started)),
-            .exitCode = exitCode(end)};
+    RunSummary summary{.command = command_.definition().name,
+                       .databases = static_cast<int>(end.started) - tally_.duplicates(),
+                       .tally = tally_,
+                       .counted = command_.Counted(),
+                       .notStarted = DatabasesOf(targets_.mid(end.started)),
+                       .interrupted = end.halt && end.halt->reason == Runner::Halt::Reason::Signal};
+    command_.Conclude(summary);
+    summary.exitCode = exitCode(end);
+    return summary;
 }
 
 int Rollout::run() {
@@ -202,8 +208,10 @@ int Rollout::run() {
                     .deliver = [this](qsizetype index) { tell(*reports_[index]); },
                     .left =
                         [&](qsizetype index, int signal) {
-                            tell(command_.Failed(targets_[index], InterruptedText(signal),
-                                                 interrupted.get_token()));
+                            Report report = command_.Failed(
+                                targets_[index], InterruptedText(signal), interrupted.get_token());
+                            report.database = targets_[index].database;
+                            tell(report);
                         }});
     const RunSummary summary = summaryOf(end);
     reporter_->Summary(summary);

@@ -1,15 +1,27 @@
 #include "Status.h"
 
 #include "Output.h"
+#include "Reporter.h"
 
 namespace cli {
 namespace {
 
 using State = core::LayoutStatus::State;
 
+const QString UnknownVersion = QStringLiteral("unknown version");
+
+const QCommandLineOption Versions{QStringLiteral("versions"),
+                                  QStringLiteral("name the version each database holds after "
+                                                 "the file of the folder with its bytes, or "
+                                                 "\"unknown version\". Default: after the files "
+                                                 "the journal's runs stored."),
+                                  QStringLiteral("dir")};
+
+} // namespace
+
 const QString Unreachable = QStringLiteral("unreachable");
 
-QString StateName(State state) {
+QString StateName(core::LayoutStatus::State state) {
     switch (state) {
     case State::Same:
         return QStringLiteral("same");
@@ -23,31 +35,45 @@ QString StateName(State state) {
     return QStringLiteral("no-row");
 }
 
-// "1234 bytes, server hash 5678".
 QString Described(const store::Fingerprint& fingerprint) {
     return QStringLiteral("%1 bytes, server hash %2")
         .arg(fingerprint.size)
         .arg(fingerprint.serverHash);
 }
 
-} // namespace
-
 Status::Status()
     : Command({QStringLiteral("status"),
                {{IdArgument}, {QStringLiteral("FILE"), true}},
-               {},
+               {Versions, BackupDirOption},
                QStringLiteral("whether each database holds FILE's bytes, another version or no "
                               "row; without FILE the size and server hash of each")}) {}
 
-void Status::Check(const QCommandLineParser&) {
+void Status::Check(const QCommandLineParser& parser) {
     const QStringList& args = invocation().args;
-    if (args.size() < 2)
-        return;
+    versionsFolder_ = parser.isSet(Versions);
+    if (versionsFolder_ && parser.isSet(BackupDirOption))
+        throw UsageProblem{QStringLiteral("--versions and --backup-dir exclude each other")};
     try {
-        file_ = core::FileFingerprint(args[1]);
+        if (args.size() > 1)
+            file_ = core::FileFingerprint(args[1]);
+        versions_ = versionsFolder_
+                        ? VersionNames::OfFolder(parser.value(Versions))
+                        : VersionNames::OfJournal(Journal(parser.value(BackupDirOption)), args[0]);
     } catch (const std::exception& error) {
         throw UsageProblem{QString::fromUtf8(error.what())};
     }
+}
+
+void Status::nameVersion(const store::Fingerprint& stored, Report& report) const {
+    const std::optional<VersionName> name = versions_.Find(stored);
+    if (!name && !versionsFolder_)
+        return;
+    report.version = name ? name->Text() : UnknownVersion;
+    report.lines.back().text += name ? QStringLiteral(", version ") + *report.version
+                                     : QStringLiteral(", ") + UnknownVersion;
+    report.json->insert("version", name ? QJsonValue(name->file) : QJsonValue());
+    if (name && !name->run.isEmpty())
+        report.json->insert("version_run", name->run);
 }
 
 // The states told without and with FILE, in the summary's order.
@@ -90,6 +116,7 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
                              ? QStringLiteral("%1 bytes").arg(status.stored.size)
                              : Described(status.stored);
     report.Say(QStringLiteral("%1: %2 %3: %4").arg(target.database, state, shown, told));
+    nameVersion(status.stored, report);
     return report;
 }
 
@@ -102,6 +129,19 @@ Report Status::Failed(const Target& target, const QString& text,
     report.Say(
         QStringLiteral("%1: unreachable %2").arg(target.database, Escaped(invocation().args[0])));
     return report;
+}
+
+// The versions before the counts, so that the last line stays the counts.
+void Status::Conclude(RunSummary& summary) {
+    QStringList told;
+    QJsonObject versions;
+    for (const auto& [name, count] : summary.tally.versions()) {
+        told << QStringLiteral("%1 %2").arg(count).arg(name);
+        versions.insert(name, count);
+    }
+    if (!told.isEmpty())
+        summary.lines << QStringLiteral("versions: ") + told.join(QStringLiteral("; "));
+    summary.json.insert("versions", versions);
 }
 
 int Status::ExitCode(const Tally& tally) const {

@@ -1,12 +1,21 @@
 #pragma once
 
 #include "Command.h"
+#include "Versions.h"
 #include "core/Status.h"
 
 namespace cli {
 
+// What status and diff call a database they could not work on.
+extern const QString Unreachable;
+// "same", "other", "stored", "no-row".
+QString StateName(core::LayoutStatus::State state);
+// "1234 bytes, server hash 5678".
+QString Described(const store::Fingerprint& fingerprint);
+
 // Which databases hold a layout, or which version each holds, from its length and the server's
-// HASH(): one query a database, never the layout itself.
+// HASH(): one query a database, never the layout itself. Versions are named after the files of a
+// folder, or else after the files the journal's runs stored.
 class Status final : public Command {
 public:
     Status();
@@ -15,6 +24,7 @@ public:
     Report Failed(const Target& target, const QString& text,
                   const std::stop_token& stop) const override;
     QList<Count> Counted() const override;
+    void Conclude(RunSummary& summary) override;
     // Drift is a failure: 1 unless every database was reached and holds the file (without FILE:
     // holds a row).
     int ExitCode(const Tally& tally) const override;
@@ -25,7 +35,13 @@ protected:
 private:
     QJsonObject statusFields(const Target& target, const QString& state) const;
 
+    // The name of the version stored, in the line and the JSON object; unknown versions only
+    // where a folder of versions was given.
+    void nameVersion(const store::Fingerprint& stored, Report& report) const;
+
     std::optional<store::Fingerprint> file_;
+    VersionNames versions_;
+    bool versionsFolder_ = false;
 };
 
 } // namespace cli

@@ -14,14 +14,16 @@ namespace {
 
 const QString Summary = QStringLiteral(
     "Lists, exports, replaces and restores the report layouts stored in the table REPORTS of "
-    "office databases, on each database named in turn, and tells which of them hold a layout.");
+    "office databases, on each database named in turn, tells which version each holds and what "
+    "storing a file would change, and tells the history of its runs from its journal.");
 
 const QString Trailer = QStringLiteral(
     "Login: a targets file line's user= and password-file=, else --user or ISC_USER, else "
     "sysdba; --password-file or ISC_PASSWORD, else the tool's own.\n"
     "Exit status: 0 done on every database, 1 failed on at least one (nothing stored changed "
     "there; status: one unreached, without the row or holding another version), 2 usage "
-    "error, 3 a commit in doubt on at least one (check that layout), 4 interrupted: SIGTERM, "
+    "error, 3 a commit in doubt on at least one (check that layout; diff: a database not "
+    "reached or a diff not shown), 4 interrupted: SIGTERM, "
     "SIGINT or SIGHUP stopped the work in flight as --timeout does and no "
     "further database started.");
 
@@ -51,6 +53,8 @@ int main(int argc, char* argv[]) {
         // process starts inherits the password.
         qunsetenv("ISC_USER");
         qunsetenv("ISC_PASSWORD");
+        if (const std::optional<int> exitCode = command->RunWithoutDatabases())
+            return *exitCode;
         return cli::Run(invocation, *command);
     } catch (const cli::UsageProblem& problem) {
         return platform::UsageError(problem.text);

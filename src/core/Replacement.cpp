@@ -55,6 +55,10 @@ public:
     }
     store::ContentDigest digest() const { return digest_.result(); }
     qint64 serverHash() const { return serverHash_.result(); }
+    std::optional<store::Fingerprint> fingerprint() const {
+        return serverHashing_ ? std::optional(store::Fingerprint{done_, serverHash_.result()})
+                              : std::nullopt;
+    }
 
 private:
     Bytes& source_;
@@ -197,12 +201,13 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     Observed chosen(
         file, file.size(),
         {options.digests || options.verifyStored || options.expectedFile.has_value(),
-         options.verifyStored && !options.fullVerify},
+         options.digests || (options.verifyStored && !options.fullVerify)},
         [this](qint64 done, qint64 total) { report(Phase::ReadingTemplate, done, total); });
     if (options.dryRun) {
         store::DigestSink ignored;
         platform::CopyAll(chosen, ignored);
         outcome.replacement = chosen.digest();
+        outcome.replacementFingerprint = chosen.fingerprint();
         store_.RollBack();
         outcome.result = Outcome::Result::DryRun;
         return;
@@ -210,6 +215,7 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
 
     store_.Write(chosen);
     outcome.replacement = chosen.digest();
+    outcome.replacementFingerprint = chosen.fingerprint();
     postAndCommit(outcome, reportId, file, templatePath, options, chosen.serverHash());
 }
 

@@ -72,7 +72,10 @@ struct Outcome {
     QString backupPath;          // empty when no backup was written
     store::ContentDigest stored; // the layout stored before, as backed up (SHA-256 if asked)
     store::ContentDigest
-        replacement;      // the chosen file's bytes (SHA-256 if asked, verified or compared)
+        replacement; // the chosen file's bytes (SHA-256 if asked, verified or compared)
+    // Their length and the server's HASH(), where they were read for sending and digests were
+    // asked for or the stored ones verified by hash.
+    std::optional<store::Fingerprint> replacementFingerprint;
     QString text;         // Failed: the cause; Error, InDoubt: the error's text
     QString systemReason; // Error: a file's failure's reason, where text leaves it out
 };

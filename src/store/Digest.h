@@ -14,6 +14,15 @@ struct ContentDigest {
     friend bool operator==(const ContentDigest&, const ContentDigest&) = default;
 };
 
+// What the database tells of a stored layout without sending it: its length and its HASH(),
+// which store::ServerHash computes from the bytes.
+struct Fingerprint {
+    qint64 size = 0;
+    qint64 serverHash = 0;
+
+    friend bool operator==(const Fingerprint&, const Fingerprint&) = default;
+};
+
 // Takes bytes as they stream past and sums them up. Without hashing only the size is counted:
 // SHA-256 costs about a second per 128 MiB here.
 class DigestSink {

@@ -62,15 +62,6 @@ public:
     virtual qint64 read(char* buffer, qint64 max) = 0;
 };
 
-// What the database tells of a stored layout without sending it: its length and its HASH(),
-// which store::ServerHash computes from the bytes.
-struct Fingerprint {
-    qint64 size = 0;
-    qint64 serverHash = 0;
-
-    friend bool operator==(const Fingerprint&, const Fingerprint&) = default;
-};
-
 // One layout of a listing: valid during its visit only.
 struct ListedLayout {
     QString reportId;

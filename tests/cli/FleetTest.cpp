@@ -102,6 +102,12 @@ TEST_F(FleetTest, ACanaryThatFailsLeavesEveryOtherDatabaseUntouched) {
         Reports(QStringList{"replace", "INVOICE", layout, "--canary", "1", "--json"} + targets);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(NotStarted(run.out), (QStringList{first.target(), second.target()}));
+    const QJsonObject journalled = RunSummaries().last();
+    EXPECT_EQ(journalled["canary"].toInt(), 1);
+    EXPECT_EQ(journalled["not_started"].toArray(), (QJsonArray{first.target(), second.target()}));
+    EXPECT_TRUE(Reports({"history"})
+                    .out.contains("0 replaced, 0 unchanged, 1 failed, 0 in doubt, "
+                                  "2 not started"));
     EXPECT_EQ(Stored(first), SampleLayout("INVOICE"));
     EXPECT_EQ(Stored(second), SampleLayout("INVOICE"));
 

@@ -210,7 +210,9 @@ TEST_F(HungServerTest, AnInterruptedRolloutsSummaryAndJournalAgreeWithWhatIsStor
     QFile file(QDir(folder.path()).filePath("korvex-journal.jsonl"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QList<QJsonObject> journal = apptest::JsonLines(file.readAll());
-    ASSERT_EQ(journal.size(), 3);
+    ASSERT_EQ(journal.size(), 4);
+    EXPECT_EQ(journal[3]["event"].toString(), "summary");
+    EXPECT_EQ(journal[3]["not_started"].toArray(), QJsonArray{last.target()});
     EXPECT_EQ(journal[0]["event"].toString(), "prepare");
     EXPECT_EQ(journal[1], objects[0]);
     EXPECT_EQ(journal[2], objects[1]);

@@ -346,19 +346,26 @@ TEST_F(KorvexReportsTest, TheRolloutPlaybookFailsThePlayOnAFailedDatabase) {
     const QString targets =
         File("targets.txt", (first.target() + '\n' + second.target() + '\n').toUtf8());
     const QString layout = File("invoice.fr3", "new invoice");
-    const auto play = [&](const char* name) {
+    const auto play = [&](const char* name, const QStringList& options = {}) {
         const QJsonObject vars{{"report_id", "INVOICE"},
                                {"template_file", layout},
                                {"targets_file", targets},
                                {"backup_dir", folder.filePath("backups")},
                                {"korvex_reports", KORVEX_REPORTS_BINARY}};
         return RunProgram(playbook,
-                          {"-i", "localhost,", "-c", "local", "-e",
-                           QJsonDocument(vars).toJson(QJsonDocument::Compact),
-                           QStringLiteral(KORVEX_SOURCE_DIR "/docs/ansible/") + name},
+                          QStringList{"-i", "localhost,", "-c", "local", "-e",
+                                      QJsonDocument(vars).toJson(QJsonDocument::Compact),
+                                      QStringLiteral(KORVEX_SOURCE_DIR "/docs/ansible/") + name} +
+                              options,
                           folder.path(), environment);
     };
-    ProgramRun run = play("rollout.yml");
+    // Checked first: the diff shows what would change, nothing is stored.
+    ProgramRun run = play("rollout.yml", {"--check"});
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.errors.toStdString();
+    EXPECT_TRUE(run.out.contains("Binary files INVOICE on ")) << "the samples hold a NUL";
+    EXPECT_TRUE(run.out.contains("2 database(s): 0 same, 2 other")) << run.out.toStdString();
+    EXPECT_EQ(first.readBlob("REPORTS", "DESCR", "ID", "INVOICE"), SampleLayout("INVOICE"));
+    run = play("rollout.yml");
     EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.errors.toStdString();
     for (fbtest::ScratchDatabase* database : {&first, &second})
         EXPECT_EQ(database->readBlob("REPORTS", "DESCR", "ID", "INVOICE"), "new invoice");
@@ -447,7 +454,7 @@ TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
     }
     // Told from the list of commands: each one named, each that an option goes with.
     EXPECT_TRUE(Reports({}).errors.contains(": a command is needed: list, export, replace, "
-                                            "restore, undo or status\n"));
+                                            "restore, undo, status, diff or history\n"));
     EXPECT_TRUE(Reports({"export", "INVOICE", "-", "--dry-run"})
                     .errors.contains(": --dry-run goes with replace, restore and undo\n"));
 }

@@ -50,6 +50,15 @@ inline QByteArray ReadFile(const QString& path) {
 }
 
 class KorvexReportsTest : public testing::Test {
+private:
+    QList<QJsonObject> JournalLines(bool summaries) const {
+        QList<QJsonObject> lines = apptest::JsonLines(ReadFile(JournalPath()));
+        lines.removeIf([&](const QJsonObject& line) {
+            return (line["event"].toString() == "summary") != summaries;
+        });
+        return lines;
+    }
+
 protected:
     KorvexReportsTest() {
         environment.remove("ISC_USER");
@@ -80,7 +89,9 @@ protected:
         return found;
     }
     QString JournalPath() const { return folder.filePath("korvex-journal.jsonl"); }
-    QList<QJsonObject> Journal() const { return apptest::JsonLines(ReadFile(JournalPath())); }
+    // The databases' lines of the journal, and the runs' summary lines.
+    QList<QJsonObject> Journal() const { return JournalLines(false); }
+    QList<QJsonObject> RunSummaries() const { return JournalLines(true); }
 
     QTemporaryDir folder;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

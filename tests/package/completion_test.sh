@@ -47,9 +47,9 @@ help=$("$executable" --help </dev/null) || {
     echo "FAIL: $executable --help failed" >&2
     exit 1
 }
-# The commands as the positional argument's line names them: "list, export, replace or restore."
-commands=$(sed -n 's/^  command  *//p' <<<"$help" | sed -e 's/\.$//' -e 's/, / /g' -e 's/ or / /' |
-    tr ' ' '\n' | sort)
+# The commands as the positional argument's lines name them: "list, export, replace or restore."
+commands=$(sed -n '/^  command  /,/\.$/p' <<<"$help" | sed -e 's/^  command  *//' -e 's/^  *//' |
+    paste -sd ' ' | sed -e 's/\.$//' -e 's/, / /g' -e 's/ or / /' | tr ' ' '\n' | sort)
 if ! diff -u --label "commands of --help" --label "commands completed" \
     <(echo "$commands") <(offers ""); then
     status=1
@@ -71,7 +71,14 @@ expect "keys" --backup-dir k
 expect "kept.fr3 keys" replace INVOICE k
 expect "" replace k
 expect "" -d k
-expect "export list replace restore status undo" -d office:/srv/K.FDB --jobs 2 ""
+expect "diff export history list replace restore status undo" -d office:/srv/K.FDB --jobs 2 ""
 expect "kept.fr3 keys" --jobs 2 restore INVOICE k
 expect "--dry-run" replace INVOICE new.fr3 --dr
+expect "kept.fr3 keys" diff INVOICE k
+expect "keys" status INVOICE --versions k
+printf '%s\n' '{"run":"20261210T120000Z-abcdef","time":"2026-12-10T12:00:00.000Z","event":"outcome","outcome":"replaced"}' \
+    >keys/korvex-journal.jsonl
+expect "20261210T120000Z-abcdef" history --backup-dir keys 2026
+expect "20261210T120000Z-abcdef" undo --backup-dir=keys ""
+expect "" history --id INVOICE 2026
 exit $status
