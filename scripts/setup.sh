@@ -9,7 +9,7 @@ set -euo pipefail
 readonly COMMON_PACKAGES=(
     g++ cmake ninja-build libgtest-dev
     clang libclang-rt-dev
-    qt6-base-dev fonts-dejavu-core
+    qt6-base-dev libssl-dev fonts-dejavu-core
     firebird-dev libfbclient2
     xvfb xauth imagemagick
     procps util-linux

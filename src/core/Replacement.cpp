@@ -5,6 +5,8 @@
 #include "store/ServerHash.h"
 
 #include <QFileInfo>
+#include <algorithm>
+#include <cstring>
 
 namespace core {
 namespace {
@@ -68,6 +70,42 @@ private:
     const bool serverHashing_;
     store::ServerHash serverHash_;
     qint64 done_ = 0;
+};
+
+// The chosen file held against the stored bytes as they pass on their way to the backup, read
+// only as far as the two agree: where they differ, the file is read once more only to be sent.
+class SameAsFile {
+public:
+    explicit SameAsFile(platform::InputFile& file)
+        : file_(file), buffer_(std::make_unique_for_overwrite<char[]>(platform::CopyBufferSize)) {
+        file_.rewind();
+    }
+    void write(const char* data, qint64 count) {
+        while (same_ && count > 0) {
+            const qint64 got = file_.read(buffer_.get(), std::min(count, platform::CopyBufferSize));
+            same_ = got > 0 && std::memcmp(buffer_.get(), data, static_cast<size_t>(got)) == 0;
+            data += got;
+            count -= got;
+        }
+    }
+    // Every byte alike, and the file read to its end unchanged.
+    bool same() { return same_ && file_.read(buffer_.get(), 1) == 0; }
+
+private:
+    platform::InputFile& file_;
+    const std::unique_ptr<char[]> buffer_;
+    bool same_ = true;
+};
+
+// The stored bytes into the backup and, where it is made, into the comparison with the file.
+struct BackupCopy {
+    platform::BackupFile& backup;
+    SameAsFile* comparison;
+    void write(const char* data, qint64 count) {
+        backup.write(data, count);
+        if (comparison)
+            comparison->write(data, count);
+    }
 };
 
 // One cleanup step of a failed update, run whatever the others did.
@@ -184,15 +222,9 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
                                                : platform::InputFile::Links::Follow);
     report(Phase::ReadingStored);
     store_.Locate(reportId);
-    std::optional<store::ContentDigest> identical;
-    if (options.skipIdenticalContent)
-        identical = options.expectedFile ? *options.expectedFile : Hashed({}, file);
-    if (const std::optional<Outcome::Result> ended =
-            backUp(outcome, reportId, options, identical ? &*identical : nullptr)) {
+    if (const std::optional<Outcome::Result> ended = backUp(outcome, reportId, options, file)) {
         if (*ended == Outcome::Result::Changed)
             store_.RollBack();
-        else
-            outcome.replacement = *identical;
         outcome.result = *ended;
         return;
     }
@@ -219,13 +251,17 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
     postAndCommit(outcome, reportId, file, templatePath, options, chosen.serverHash());
 }
 
-// The stored layout, read once, to a new backup file. Bytes equal to the digest to compare leave
-// no backup and end with Unchanged; bytes other than the expected ones end with Changed.
+// The stored layout, read once, to a new backup file. Where identical content is skipped and the
+// sizes agree, the stored bytes are held against the file's as they pass, or against the digest
+// the file is known by: equal ones leave no backup and end with Unchanged. Bytes other than the
+// expected ones end with Changed.
 std::optional<Outcome::Result> Replacer::backUp(Outcome& outcome, const QString& reportId,
                                                 const ReplaceOptions& options,
-                                                const store::ContentDigest* unlessEqual) {
+                                                platform::InputFile& file) {
     const std::unique_ptr<store::Source> stored = store_.ReadStored();
-    const bool comparing = unlessEqual && unlessEqual->size == stored->size();
+    const bool comparing =
+        options.skipIdenticalContent &&
+        stored->size() == (options.expectedFile ? options.expectedFile->size : file.size());
     report(Phase::WritingBackup, 0, stored->size());
     Observed source(
         *stored, stored->size(), {options.digests || comparing || options.expectedStored},
@@ -233,11 +269,17 @@ std::optional<Outcome::Result> Replacer::backUp(Outcome& outcome, const QString&
     const QString directory =
         options.backupDirectory.isEmpty() ? platform::WorkingDirectory() : options.backupDirectory;
     platform::BackupFile backup(reportId, platform::TimeStamp(clock_()), directory);
-    platform::CopyAll(source, backup);
+    std::optional<SameAsFile> comparison;
+    if (comparing && !options.expectedFile)
+        comparison.emplace(file);
+    BackupCopy copy{backup, comparison ? &*comparison : nullptr};
+    platform::CopyAll(source, copy);
     outcome.stored = source.digest();
     // Holding the bytes to be stored already is what an expected state would have come to.
-    if (comparing && outcome.stored == *unlessEqual)
+    if (comparing && (comparison ? comparison->same() : outcome.stored == *options.expectedFile)) {
+        outcome.replacement = outcome.stored;
         return Outcome::Result::Unchanged;
+    }
     if (options.expectedStored && outcome.stored != *options.expectedStored)
         return Outcome::Result::Changed;
     backup.finish();

@@ -106,8 +106,7 @@ private:
     void run(Outcome& outcome, const QString& reportId, const QString& templatePath,
              const ReplaceOptions& options);
     std::optional<Outcome::Result> backUp(Outcome& outcome, const QString& reportId,
-                                          const ReplaceOptions& options,
-                                          const store::ContentDigest* unlessEqual);
+                                          const ReplaceOptions& options, platform::InputFile& file);
     void postAndCommit(Outcome& outcome, const QString& reportId, platform::InputFile& file,
                        const QString& templatePath, const ReplaceOptions& options,
                        qint64 serverHash);

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCryptographicHash>
 #include <QtGlobal>
+#include <memory>
+
+struct evp_md_ctx_st;
 
 namespace store {
 
@@ -23,23 +25,25 @@ struct Fingerprint {
     friend bool operator==(const Fingerprint&, const Fingerprint&) = default;
 };
 
-// Takes bytes as they stream past and sums them up. Without hashing only the size is counted:
-// SHA-256 costs about a second per 128 MiB here.
+// Takes bytes as they stream past and sums them up. Without hashing only the size is counted.
+// The hashing is the system's cryptographic library's, which uses the processor's SHA
+// instructions where it has them: ten times as fast as Qt's own here, where a layout's bytes are
+// summed up twice on every replacement.
 class DigestSink {
 public:
-    explicit DigestSink(bool hashing = true) : hashing_(hashing) {}
-    void write(const char* data, qint64 count) {
-        if (hashing_)
-            hash_.addData(QByteArrayView(data, static_cast<qsizetype>(count)));
-        size_ += count;
-    }
-    ContentDigest result() const {
-        return {size_, hashing_ ? hash_.result().toHex() : QByteArray()};
-    }
+    explicit DigestSink(bool hashing = true);
+    ~DigestSink();
+    DigestSink(const DigestSink&) = delete;
+    DigestSink& operator=(const DigestSink&) = delete;
+
+    void write(const char* data, qint64 count);
+    ContentDigest result() const;
 
 private:
-    const bool hashing_;
-    QCryptographicHash hash_{QCryptographicHash::Sha256};
+    struct Free {
+        void operator()(evp_md_ctx_st* context) const;
+    };
+    std::unique_ptr<evp_md_ctx_st, Free> context_; // null without hashing
     qint64 size_ = 0;
 };
 

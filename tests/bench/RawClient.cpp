@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -56,27 +57,35 @@ ISC_QUAD storedBlobId(isc_tr_handle* tr, isc_stmt_handle* stmt, const std::strin
     return blobId;
 }
 
-// The stored copy, when asked for, is written as the bytes come.
-void readBlob(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id, const FloorWork& work) {
-    QFile copy(work.storedCopy);
-    if (!work.storedCopy.isEmpty() && !copy.open(QIODevice::WriteOnly))
-        throw std::runtime_error("floor: cannot create " + work.storedCopy.toStdString());
+// Hands each segment of the BLOB to the sink as it comes.
+void readBlob(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id, unsigned short segmentSize,
+              const std::function<void(const char*, unsigned short)>& sink) {
     Blob blob;
     ISC_STATUS_ARRAY status;
     check(isc_open_blob2(status, db, tr, blob.get(), &id, 0, nullptr), status, "open BLOB");
-    std::vector<char> segment(work.segment);
+    std::vector<char> segment(segmentSize);
     for (;;) {
         unsigned short got = 0;
         const ISC_STATUS result =
-            isc_get_segment(status, blob.get(), &got, work.segment, segment.data());
+            isc_get_segment(status, blob.get(), &got, segmentSize, segment.data());
         if (result == isc_segstr_eof)
             break;
         if (result != isc_segment)
             check(result, status, "read BLOB");
-        if (copy.isOpen() && copy.write(segment.data(), got) != got)
-            throw std::runtime_error("floor: cannot write " + work.storedCopy.toStdString());
+        sink(segment.data(), got);
     }
     blob.close();
+}
+
+// The stored copy, when asked for, is written as the bytes come.
+void readStored(isc_db_handle* db, isc_tr_handle* tr, ISC_QUAD id, const FloorWork& work) {
+    QFile copy(work.storedCopy);
+    if (!work.storedCopy.isEmpty() && !copy.open(QIODevice::WriteOnly))
+        throw std::runtime_error("floor: cannot create " + work.storedCopy.toStdString());
+    readBlob(db, tr, id, work.segment, [&](const char* data, unsigned short count) {
+        if (copy.isOpen() && copy.write(data, count) != count)
+            throw std::runtime_error("floor: cannot write " + work.storedCopy.toStdString());
+    });
 }
 
 ISC_QUAD sendFile(isc_db_handle* db, isc_tr_handle* tr, const QString& path,
@@ -110,6 +119,31 @@ RawConnection::RawConnection(const std::string& target, const std::string& user,
           status, "attach");
 }
 
+RawConnection::RawConnection(isc_db_handle attached) : db_(attached) {}
+
+void RawConnection::createReportsDatabase(const std::string& target, const std::string& user,
+                                          const std::string& password, const std::string& id) {
+    const std::string sql = "create database '" + target + "' user '" + user + "' password '" +
+                            password + "' page_size 4096";
+    isc_db_handle db = 0;
+    isc_tr_handle none = 0;
+    ISC_STATUS_ARRAY status;
+    check(isc_dsql_execute_immediate(status, &db, &none, 0, sql.c_str(), Dialect, nullptr), status,
+          "create database");
+    RawConnection created(db);
+    created.execute("create table REPORTS (ID varchar(20) not null primary key, "
+                    "DESCR blob sub_type 0)");
+    created.execute("insert into REPORTS (ID, DESCR) values ('" + id + "', 'old')");
+}
+
+void RawConnection::execute(const std::string& sql) {
+    Transaction tr(db_);
+    ISC_STATUS_ARRAY status;
+    check(isc_dsql_execute_immediate(status, &db_, tr.get(), 0, sql.c_str(), Dialect, nullptr),
+          status, sql.c_str());
+    tr.commit();
+}
+
 RawConnection::~RawConnection() {
     ISC_STATUS_ARRAY status;
     isc_detach_database(status, &db_);
@@ -122,7 +156,7 @@ FloorTimes RawConnection::replaceReport(const std::string& id, const QString& te
     Transaction tr(db_);
     {
         Statement stmt(db_);
-        readBlob(&db_, tr.get(), storedBlobId(tr.get(), stmt.get(), id), work);
+        readStored(&db_, tr.get(), storedBlobId(tr.get(), stmt.get(), id), work);
     }
     times.storedRead = secondsSince(start);
 
@@ -137,6 +171,15 @@ FloorTimes RawConnection::replaceReport(const std::string& id, const QString& te
     tr.commit();
     times.sendAndCommit = secondsSince(start);
     return times;
+}
+
+QByteArray RawConnection::storedReport(const std::string& id) {
+    Transaction tr(db_);
+    Statement stmt(db_);
+    QByteArray stored;
+    readBlob(&db_, tr.get(), storedBlobId(tr.get(), stmt.get(), id), db::LargestBlobSegment,
+             [&](const char* data, unsigned short count) { stored.append(data, count); });
+    return stored;
 }
 
 } // namespace bench

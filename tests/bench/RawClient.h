@@ -2,6 +2,7 @@
 
 #include "db/Blob.h"
 
+#include <QByteArray>
 #include <QString>
 #include <ibase.h>
 #include <string>
@@ -41,8 +42,19 @@ public:
     // statement text as it is.
     FloorTimes replaceReport(const std::string& id, const QString& templatePath,
                              const FloorWork& work = {});
+    // The row's stored bytes, read whole in a transaction of their own.
+    QByteArray storedReport(const std::string& id);
+
+    // A new database at the target with the product's REPORTS table, holding one row with this
+    // identifier and a 3-byte layout; detached again.
+    static void createReportsDatabase(const std::string& target, const std::string& user,
+                                      const std::string& password, const std::string& id);
 
 private:
+    explicit RawConnection(isc_db_handle attached);
+    // The statement in a transaction of its own, committed.
+    void execute(const std::string& sql);
+
     isc_db_handle db_ = 0;
 };
 

@@ -136,6 +136,30 @@ TEST_F(StepsTest, AHookBeforeTheCommitAndAnExpectedStateCanStopItWithNothingStor
     EXPECT_EQ(store.committed, "new");
 }
 
+// Identical content is told by the bytes as the backup reads them, not by their count: equal
+// sizes with a byte apart, also past the first chunk read, are replaced; equal bytes leave nothing
+// stored and no backup, with the file's digest.
+TEST_F(StepsTest, IdenticalContentIsToldByEveryByte) {
+    core::ReplaceOptions options;
+    options.skipIdenticalContent = true;
+    options.digests = true;
+    EXPECT_EQ(Replace("olD", options).result, Result::Replaced);
+    EXPECT_EQ(store.committed, "olD");
+    core::Outcome outcome = Replace("olD", options);
+    EXPECT_EQ(outcome.result, Result::Unchanged);
+    EXPECT_EQ(outcome.replacement, DigestOf("olD"));
+    EXPECT_EQ(store.Calls(Call::Write), 1);
+
+    const QByteArray large(3 << 20, 'x');
+    store.committed = large;
+    QByteArray lastApart = large;
+    lastApart.back() = 'y';
+    EXPECT_EQ(Replace(lastApart, options).result, Result::Replaced);
+    EXPECT_EQ(store.committed, lastApart);
+    EXPECT_EQ(Replace(lastApart, options).result, Result::Unchanged);
+    EXPECT_EQ(QDir(files.path()).entryList({"B_*"}).size(), 2);
+}
+
 class CancelStepsTest : public StepsTest, public testing::WithParamInterface<int> {};
 
 // Cancelled as each step starts, or before the work begins (-1: that cancel must not be lost).

@@ -83,10 +83,10 @@ contents() {
     [[ $(dpkg-deb -f "$deb" Maintainer) =~ ^Korvex\ Report\ Manager\ maintainers\ \<[^@\ ]+@[^@\ ]+\>$ ]] ||
         fail "maintainer $(dpkg-deb -f "$deb" Maintainer)"
     # The client library and the platform plugins are loaded at run time, out of
-    # dpkg-shlibdeps' sight; the Qt libraries come from it.
+    # dpkg-shlibdeps' sight; the Qt libraries and libcrypto's come from it.
     depends=$(dpkg-deb -f "$deb" Depends)
-    # Debian 13 names the Qt libraries with a t64 suffix.
-    for package in libfbclient2 qt6-qpa-plugins "libqt6core6(t64)?" "libqt6gui6(t64)?" "libqt6widgets6(t64)?"; do
+    # Debian 13 names the Qt and OpenSSL libraries with a t64 suffix.
+    for package in libfbclient2 qt6-qpa-plugins "libqt6core6(t64)?" "libqt6gui6(t64)?" "libqt6widgets6(t64)?" "libssl3(t64)?"; do
         depends_on "$depends" "$package"
     done
 
