@@ -196,27 +196,32 @@ void Diff::Observe(const Report& report) {
                 report.stored.value_or(store::Fingerprint{}));
 }
 
-bool Diff::show(const DiffGroups::Group& group) const {
+std::shared_ptr<QTemporaryFile> Diff::downloaded(const store::Fingerprint& version) const {
+    // An interrupted run ends with downloads still under way.
+    const std::lock_guard lock(mutex_);
+    const auto found = downloads_.find(KeyOf(version));
+    return found == downloads_.end() ? nullptr : found->second;
+}
+
+// diff -u with labels naming the database and FILE, or KORVEX_DIFF's program as it is.
+QStringList Diff::diffCommand(const DiffGroups::Group& group, const QString& downloaded) const {
     const QString& file = invocation().args[1];
-    std::shared_ptr<QTemporaryFile> downloaded;
-    {
-        // An interrupted run ends with downloads still under way.
-        const std::lock_guard lock(mutex_);
-        const auto found = downloads_.find(KeyOf(group.version));
-        if (found != downloads_.end())
-            downloaded = found->second;
-    }
-    if (!downloaded) {
-        Print(stderr, QStringLiteral("korvex-reports: the version on %1 was not downloaded")
-                          .arg(group.databases.constFirst()));
-        return false;
-    }
     QStringList command = program_;
     if (labelled_)
         command << QStringLiteral("--label")
                 << QStringLiteral("%1 on %2").arg(invocation().args[0], group.databases.first())
                 << QStringLiteral("--label") << file;
-    command << downloaded->fileName() << file;
+    return command << downloaded << file;
+}
+
+bool Diff::show(const DiffGroups::Group& group) const {
+    const std::shared_ptr<QTemporaryFile> version = downloaded(group.version);
+    if (!version) {
+        Print(stderr, QStringLiteral("korvex-reports: the version on %1 was not downloaded")
+                          .arg(group.databases.constFirst()));
+        return false;
+    }
+    const QStringList command = diffCommand(group, version->fileName());
     // A binary layout shown by another program than diff must not take the terminal over.
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
     TerminalText shown;

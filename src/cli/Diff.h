@@ -60,6 +60,8 @@ private:
     // The diff of one other version against FILE on standard output; false when it could not be
     // shown.
     bool show(const DiffGroups::Group& group) const;
+    std::shared_ptr<QTemporaryFile> downloaded(const store::Fingerprint& version) const;
+    QStringList diffCommand(const DiffGroups::Group& group, const QString& downloaded) const;
     void showGroups();
     QJsonArray groupsJson() const;
 
