@@ -24,13 +24,14 @@ const QCommandLineOption Verify{QStringLiteral("verify"),
                                                "HASH() in one round trip, or full, read back "
                                                "whole. Default: hash."),
                                 QStringLiteral("mode"), QStringLiteral("hash")};
-const QCommandLineOption Canary{QStringLiteral("canary"),
-                                QStringLiteral("work on the first N databases first; the others "
-                                               "start only when each of them ended replaced or "
-                                               "unchanged, else none does."),
-                                QStringLiteral("count"), QStringLiteral("0")};
+const QCommandLineOption Canary{
+    QStringLiteral("canary"),
+    QStringLiteral("work on the first <count> databases first; the others "
+                   "start only when each of them ended replaced or "
+                   "unchanged, else none does."),
+    QStringLiteral("count"), QStringLiteral("0")};
 const QCommandLineOption MaxFailures{QStringLiteral("max-failures"),
-                                     QStringLiteral("start no database once K have failed. "
+                                     QStringLiteral("start no database once <count> have failed. "
                                                     "Default: 0, no limit."),
                                      QStringLiteral("count"), QStringLiteral("0")};
 const QCommandLineOption DryRun{QStringLiteral("dry-run"),
