@@ -130,25 +130,26 @@ public:
     // When the database is the one another target named, on which the work is done once.
     Report Duplicate(const Target& target, const Target& first) const;
     // How many databases go first, and how many failed ones stop the run.
-    virtual Pace Paced() const { return {}; }
+    const Pace& pace() const { return pace_; }
     // Each database's report in turn, from one thread, for a command that gathers more than the
     // tally does: diff's groups of databases.
     virtual void Observe(const Report& /*report*/) {}
-    // The counts of the run's summary, in order; none: the command has no summary line.
-    virtual QList<Count> Counted() const { return {}; }
-    // After the last database, what the command adds to the summary before it is told.
+    // After the last database, what the command adds to the summary before it is told: its
+    // counts (none: no summary line), lines and JSON fields.
     virtual void Conclude(RunSummary& /*summary*/) {}
     virtual int ExitCode(const Tally& tally) const { return tally.failed() == 0 ? 0 : 1; }
 
 protected:
     virtual void Check(const QCommandLineParser& /*parser*/) {}
     const Invocation& invocation() const { return invocation_; }
+    void setPace(const Pace& pace) { pace_ = pace; }
     // The fields every JSON object for the database starts with, its "event" an "outcome".
     QJsonObject outcomeFields(const Target& target) const;
 
 private:
     const Definition definition_;
     Invocation invocation_;
+    Pace pace_;
 };
 
 } // namespace cli

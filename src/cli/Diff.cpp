@@ -241,13 +241,6 @@ bool Diff::show(const DiffGroups::Group& group) const {
     return false;
 }
 
-QList<Count> Diff::Counted() const {
-    return {{StateName(State::Same)},
-            {StateName(State::Other)},
-            {StateName(State::NoRow)},
-            {Unreachable}};
-}
-
 // For people, each group with its diff; the diffs' programs write to standard output themselves.
 void Diff::showGroups() {
     const QString& id = invocation().args[0];
@@ -291,6 +284,10 @@ QJsonArray Diff::groupsJson() const {
 }
 
 void Diff::Conclude(RunSummary& summary) {
+    summary.counted = {{StateName(State::Same)},
+                       {StateName(State::Other)},
+                       {StateName(State::NoRow)},
+                       {Unreachable}};
     if (invocation().json)
         summary.json.insert("groups", groupsJson());
     else

@@ -44,7 +44,6 @@ public:
     Report Failed(const Target& target, const QString& text,
                   const std::stop_token& stop) const override;
     void Observe(const Report& report) override;
-    QList<Count> Counted() const override;
     void Conclude(RunSummary& summary) override;
     // 0 every database holds FILE, 1 some hold another version or no row, 3 one was not reached
     // or a diff could not be shown.

@@ -140,8 +140,8 @@ void JournalledReplacement::Check(const QCommandLineParser& parser) {
     if (verify != u"hash" && verify != u"full")
         throw UsageProblem{QStringLiteral("--verify takes hash or full, not %1").arg(verify)};
     fullVerify_ = verify == u"full";
-    pace_ = {NumberFrom(parser, Canary, 0, QStringLiteral("databases")),
-             NumberFrom(parser, MaxFailures, 0, QStringLiteral("databases"))};
+    setPace({NumberFrom(parser, Canary, 0, QStringLiteral("databases")),
+             NumberFrom(parser, MaxFailures, 0, QStringLiteral("databases"))});
     // Found here, a local fault stops the run before any database is reached, not on each one.
     CheckBackupFolder(backupDirectory_);
     journal_ = std::make_unique<Journal>(backupDirectory_);
@@ -307,25 +307,30 @@ Report JournalledReplacement::Failed(const Target& target, const QString& text,
     return report;
 }
 
-QList<Count> JournalledReplacement::Counted() const {
+namespace {
+
+QList<Count> ReplacementCounts(bool dryRun) {
     using Told = Count::Told;
     return {{QStringLiteral("replaced")},
             {QStringLiteral("unchanged")},
-            {QStringLiteral("dry-run"), dryRun_ ? Told::Always : Told::InJsonOnly},
+            {QStringLiteral("dry-run"), dryRun ? Told::Always : Told::InJsonOnly},
             {QStringLiteral("failed")},
             {QStringLiteral("in-doubt"), Told::WhenAny}};
 }
+
+} // namespace
 
 // Tells the runs in the journal whose databases it never started, and how it was paced. The wait
 // for the journal's lock gives way as the databases' did: at once when interrupted, else after
 // --timeout.
 void JournalledReplacement::Conclude(RunSummary& summary) {
+    summary.counted = ReplacementCounts(dryRun_);
     const JournalEntry entry{.stamp = Stamp::OfRun(invocation(), definition().name),
                              .event = QStringLiteral("summary"),
                              .id = source_->ReportId(),
                              .undoes = source_->Undoes(),
-                             .canary = pace_.canary,
-                             .maxFailures = pace_.maxFailures,
+                             .canary = pace().canary,
+                             .maxFailures = pace().maxFailures,
                              .notStarted = summary.notStarted};
     std::stop_source giveUp;
     if (summary.interrupted)

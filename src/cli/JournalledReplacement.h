@@ -55,9 +55,7 @@ public:
     // Failed before the replacement began or cut short by a signal: journalled all the same.
     Report Failed(const Target& target, const QString& text,
                   const std::stop_token& stop) const override;
-    Pace Paced() const override { return pace_; }
-    QList<Count> Counted() const override;
-    // The run's summary line in the journal.
+    // Its counts, and the run's summary line in the journal.
     void Conclude(RunSummary& summary) override;
     // What may or may not be stored outranks what surely was not.
     int ExitCode(const Tally& tally) const override;
@@ -84,7 +82,6 @@ private:
     std::unique_ptr<Journal> journal_;
     bool dryRun_ = false;
     bool fullVerify_ = false;
-    Pace pace_;
 };
 
 } // namespace cli

@@ -185,7 +185,6 @@ RunSummary Rollout::summaryOf(const Runner::End& end) const {
     RunSummary summary{.command = command_.definition().name,
                        .databases = static_cast<int>(end.started) - tally_.duplicates(),
                        .tally = tally_,
-                       .counted = command_.Counted(),
                        .notStarted = DatabasesOf(targets_.mid(end.started)),
                        .interrupted = end.halt && end.halt->reason == Runner::Halt::Reason::Signal};
     command_.Conclude(summary);
@@ -194,7 +193,7 @@ RunSummary Rollout::summaryOf(const Runner::End& end) const {
 }
 
 int Rollout::run() {
-    const Pace pace = command_.Paced();
+    const Pace& pace = command_.pace();
     Runner runner(targets_.size(), {.jobs = invocation_.jobs,
                                     .timeoutSeconds = invocation_.targetTimeout,
                                     .canary = pace.canary,

@@ -76,15 +76,19 @@ void Status::nameVersion(const store::Fingerprint& stored, Report& report) const
         report.json->insert("version_run", name->run);
 }
 
-// The states told without and with FILE, in the summary's order.
-QList<Count> Status::Counted() const {
-    if (file_)
+namespace {
+
+// The states told with and without FILE, in the summary's order.
+QList<Count> StatusCounts(bool withFile) {
+    if (withFile)
         return {{QStringLiteral("same")},
                 {QStringLiteral("other")},
                 {QStringLiteral("no-row")},
                 {Unreachable}};
     return {{QStringLiteral("stored")}, {QStringLiteral("no-row")}, {Unreachable}};
 }
+
+} // namespace
 
 QJsonObject Status::statusFields(const Target& target, const QString& state) const {
     QJsonObject fields = outcomeFields(target);
@@ -133,6 +137,7 @@ Report Status::Failed(const Target& target, const QString& text,
 
 // The versions before the counts, so that the last line stays the counts.
 void Status::Conclude(RunSummary& summary) {
+    summary.counted = StatusCounts(file_.has_value());
     QStringList told;
     QJsonObject versions;
     for (const auto& [name, count] : summary.tally.versions()) {

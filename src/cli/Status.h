@@ -23,7 +23,6 @@ public:
                Supervisor::Work& work) const override;
     Report Failed(const Target& target, const QString& text,
                   const std::stop_token& stop) const override;
-    QList<Count> Counted() const override;
     void Conclude(RunSummary& summary) override;
     // Drift is a failure: 1 unless every database was reached and holds the file (without FILE:
     // holds a row).
