@@ -131,12 +131,7 @@ void Diff::Check(const QCommandLineParser&) {
 }
 
 QJsonObject Diff::diffFields(const Target& target, const QString& state) const {
-    QJsonObject fields = outcomeFields(target);
-    fields.insert("id", invocation().args[0]);
-    fields.insert("state", state);
-    fields.insert("file", invocation().args[1]);
-    fields.insert("file_size", file_->size);
-    return fields;
+    return StateFields(outcomeFields(target), invocation().args, file_, state);
 }
 
 Report Diff::Run(const Target& target, store::LayoutStore& layouts, Supervisor::Work&) const {
@@ -148,8 +143,7 @@ Report Diff::Run(const Target& target, store::LayoutStore& layouts, Supervisor::
     if (status.state == State::NoRow)
         return report;
     report.stored = status.stored;
-    report.json->insert("size", status.stored.size);
-    report.json->insert("hash", QString::number(status.stored.serverHash));
+    InsertStored(*report.json, status.stored);
     // JSON shows no diff: nothing to download.
     if (status.state == State::Other && !invocation().json)
         download(layouts, status.stored);
@@ -274,10 +268,8 @@ QJsonArray Diff::groupsJson() const {
         QJsonObject object{{"state", KindName(group.kind)},
                            {"databases", QJsonArray::fromStringList(group.databases)},
                            {"file", group.kind == Kind::File}};
-        if (group.kind == Kind::File || group.kind == Kind::Other) {
-            object.insert("size", group.version.size);
-            object.insert("hash", QString::number(group.version.serverHash));
-        }
+        if (group.kind == Kind::File || group.kind == Kind::Other)
+            InsertStored(object, group.version);
         groups.append(object);
     }
     return groups;

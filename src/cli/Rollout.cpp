@@ -201,17 +201,19 @@ int Rollout::run() {
     // Interrupted, what is written of the work left waits for nothing.
     std::stop_source interrupted;
     interrupted.request_stop();
-    const Runner::End end =
-        runner.Run({.work = [this](qsizetype index, Supervisor::Work& work,
-                                   Runner& self) { return workOn(index, work, self); },
-                    .deliver = [this](qsizetype index) { tell(*reports_[index]); },
-                    .left =
-                        [&](qsizetype index, int signal) {
-                            Report report = command_.Failed(
-                                targets_[index], InterruptedText(signal), interrupted.get_token());
-                            report.database = targets_[index].database;
-                            tell(report);
-                        }});
+    const Runner::End end = runner.Run(
+        {.work = [this](qsizetype index, Supervisor::Work& work,
+                        Runner& self) { return workOn(index, work, self); },
+         // Told, a report is let go: memory holds only those still awaited.
+         .deliver =
+             [this](qsizetype index) { tell(*std::exchange(reports_[index], std::nullopt)); },
+         .left =
+             [&](qsizetype index, int signal) {
+                 Report report = command_.Failed(targets_[index], InterruptedText(signal),
+                                                 interrupted.get_token());
+                 report.database = targets_[index].database;
+                 tell(report);
+             }});
     const RunSummary summary = summaryOf(end);
     reporter_->Summary(summary);
     if (end.halt)

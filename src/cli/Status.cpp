@@ -90,15 +90,24 @@ QList<Count> StatusCounts(bool withFile) {
 
 } // namespace
 
-QJsonObject Status::statusFields(const Target& target, const QString& state) const {
-    QJsonObject fields = outcomeFields(target);
-    fields.insert("id", invocation().args[0]);
+QJsonObject StateFields(QJsonObject fields, const QStringList& args,
+                        const std::optional<store::Fingerprint>& file, const QString& state) {
+    fields.insert("id", args[0]);
     fields.insert("state", state);
-    if (file_) {
-        fields.insert("file", invocation().args[1]);
-        fields.insert("file_size", file_->size);
+    if (file) {
+        fields.insert("file", args[1]);
+        fields.insert("file_size", file->size);
     }
     return fields;
+}
+
+void InsertStored(QJsonObject& fields, const store::Fingerprint& stored) {
+    fields.insert("size", stored.size);
+    fields.insert("hash", QString::number(stored.serverHash));
+}
+
+QJsonObject Status::statusFields(const Target& target, const QString& state) const {
+    return StateFields(outcomeFields(target), invocation().args, file_, state);
 }
 
 Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor::Work&) const {
@@ -114,8 +123,7 @@ Report Status::Run(const Target& target, store::LayoutStore& layouts, Supervisor
         report.Say(QStringLiteral("%1: no row %2").arg(target.database, shown));
         return report;
     }
-    report.json->insert("size", status.stored.size);
-    report.json->insert("hash", QString::number(status.stored.serverHash));
+    InsertStored(*report.json, status.stored);
     const QString told = status.state == State::Same
                              ? QStringLiteral("%1 bytes").arg(status.stored.size)
                              : Described(status.stored);

@@ -12,6 +12,12 @@ extern const QString Unreachable;
 QString StateName(core::LayoutStatus::State state);
 // "1234 bytes, server hash 5678".
 QString Described(const store::Fingerprint& fingerprint);
+// A database's JSON object as status and diff tell it: the fields every object starts with, the
+// layout (args: ID [FILE]), its state and FILE's length where FILE is given.
+QJsonObject StateFields(QJsonObject fields, const QStringList& args,
+                        const std::optional<store::Fingerprint>& file, const QString& state);
+// What the database holds, by its length and server hash.
+void InsertStored(QJsonObject& fields, const store::Fingerprint& stored);
 
 // Which databases hold a layout, or which version each holds, from its length and the server's
 // HASH(): one query a database, never the layout itself. Versions are named after the files of a
