@@ -241,6 +241,8 @@ void Replacer::run(Outcome& outcome, const QString& reportId, const QString& tem
         outcome.replacement = chosen.digest();
         outcome.replacementFingerprint = chosen.fingerprint();
         store_.RollBack();
+        // A dry run tells what the real one would come to, refusal included.
+        checkSent(outcome.replacement, templatePath, options);
         outcome.result = Outcome::Result::DryRun;
         return;
     }

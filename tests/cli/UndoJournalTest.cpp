@@ -82,7 +82,14 @@ TEST_F(UndoJournalTest, UndoStoresOnlyTheBackupAndOverOnlyTheLayoutTheJournalRec
                             linkedBackup));
     taken.writeBlob("REPORTS", "DESCR", "ID", "INVOICE", QByteArray("NEW"));
 
-    ProgramRun run = Reports({"undo", runId});
+    // A dry run tells what the undo would come to, the refusal included.
+    ProgramRun run = Reports({"undo", runId, "--dry-run", "-d", edited.target()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.errors.contains(edited.target() + ": The file " + editedBackup +
+                                    " holds other bytes than expected"))
+        << run.errors.toStdString();
+
+    run = Reports({"undo", runId});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(Stored(edited), "new");
     EXPECT_EQ(Stored(linked), "new");
