@@ -114,6 +114,28 @@ int FileDescriptor::release() {
     return fd;
 }
 
+namespace {
+
+// The file's status, where it is a regular file; fails as an open of it would otherwise.
+struct stat RegularFileStatus(int fd, const QString& fullPath) {
+    struct stat status;
+    if (::fstat(fd, &status) != 0)
+        throw OpenFailure(fullPath, errno);
+    if (!S_ISREG(status.st_mode))
+        throw OpenFailure(fullPath, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    return status;
+}
+
+// Where the last line ends: a final line break ends it rather than starting an empty one.
+off_t EndOfLastLine(int fd, const struct stat& status) {
+    char last = 0;
+    const bool broken =
+        status.st_size > 0 && ::pread(fd, &last, 1, status.st_size - 1) == 1 && last == '\n';
+    return broken ? status.st_size - 1 : status.st_size;
+}
+
+} // namespace
+
 InputFile::InputFile(const QString& path, Links links)
     : path_(FullPath(path)),
       // Non-blocking, so that a FIFO without a writer does not hang the open.
@@ -121,11 +143,7 @@ InputFile::InputFile(const QString& path, Links links)
                               (links == Links::Refuse ? O_NOFOLLOW : 0))) {
     if (!fd_)
         throw OpenFailureNoFollow(path_, errno);
-    struct stat status;
-    if (::fstat(fd_.get(), &status) != 0)
-        throw OpenFailure(path_, errno);
-    if (!S_ISREG(status.st_mode))
-        throw OpenFailure(path_, S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
+    const struct stat status = RegularFileStatus(fd_.get(), path_);
     if (::flock(fd_.get(), LOCK_SH | LOCK_NB) != 0)
         throw OpenFailure(path_, errno);
     if (status.st_size > MaxSize)
@@ -285,20 +303,17 @@ FileError ReadFailure(int error) {
 } // namespace
 
 LineReader::LineReader(const QString& path, Direction direction)
-    : fd_(OpenPath(FullPath(path), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW)),
+    : path_(FullPath(path)),
+      fd_(OpenPath(path_, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW)),
       direction_(direction) {
     if (!fd_ && errno == ENOENT) {
         ended_ = true;
         return;
     }
     if (!fd_)
-        throw OpenFailureNoFollow(FullPath(path), errno);
-    struct stat status;
-    if (::fstat(fd_.get(), &status) != 0)
-        throw OpenFailure(FullPath(path), errno);
-    if (!S_ISREG(status.st_mode))
-        throw OpenFailure(FullPath(path), S_ISDIR(status.st_mode) ? EISDIR : ENOTSUP);
-    position_ = pendingAt_ = direction == Direction::Forward ? 0 : status.st_size;
+        throw OpenFailureNoFollow(path_, errno);
+    const struct stat status = RegularFileStatus(fd_.get(), path_);
+    position_ = pendingAt_ = direction == Direction::Forward ? 0 : EndOfLastLine(fd_.get(), status);
 }
 
 std::optional<LineReader::Line> LineReader::next() {

@@ -29,9 +29,6 @@ private:
     QString reason_;
 };
 
-// The system's text for an error number, without trailing blanks and full stops.
-QString SystemText(int error);
-
 // Owns one file descriptor and closes it, unchecked, when destroyed.
 class FileDescriptor {
 public:
@@ -155,6 +152,7 @@ private:
     // Another chunk in the direction read into pending_; false at the end of the file.
     bool fill();
 
+    const QString path_; // full
     FileDescriptor fd_;
     const Direction direction_;
     qint64 position_ = 0;  // of the next chunk: its start forward, its end backward

@@ -84,23 +84,27 @@ TEST_F(JournalFilesTest, AWaitForTheLockEndsWhenStopped) {
     EXPECT_EQ(scratch.read("journal"), "line\n");
 }
 
-// Lines longer than the chunks read and a last one without its line break come whole, both ways.
+// Lines longer than the chunks read and a last one with or without its line break come whole,
+// both ways.
 TEST_F(JournalFilesTest, LinesReadForwardAndBackwardAreTheSameLines) {
     const QByteArray longLine(200000, 'x');
-    scratch.write("journal", "first\n" + longLine + "\n\nlast");
-    QList<qint64> forwardAt;
-    const QList<QByteArray> forward =
-        Lines(scratch.path("journal"), LineReader::Direction::Forward, &forwardAt);
-    EXPECT_EQ(forward, (QList<QByteArray>{"first", longLine, "", "last"}));
-    EXPECT_EQ(forwardAt, (QList<qint64>{0, 6, 200007, 200008}));
+    for (const QByteArray& last : {QByteArray("last"), QByteArray("last\n")}) {
+        const QString name = "journal" + QString::number(last.size());
+        scratch.write(name, "first\n" + longLine + "\n\n" + last);
+        QList<qint64> forwardAt;
+        const QList<QByteArray> forward =
+            Lines(scratch.path(name), LineReader::Direction::Forward, &forwardAt);
+        EXPECT_EQ(forward, (QList<QByteArray>{"first", longLine, "", "last"}));
+        EXPECT_EQ(forwardAt, (QList<qint64>{0, 6, 200007, 200008}));
 
-    QList<qint64> backwardAt;
-    QList<QByteArray> backward =
-        Lines(scratch.path("journal"), LineReader::Direction::Backward, &backwardAt);
-    std::ranges::reverse(backward);
-    std::ranges::reverse(backwardAt);
-    EXPECT_EQ(backward, forward);
-    EXPECT_EQ(backwardAt, forwardAt);
+        QList<qint64> backwardAt;
+        QList<QByteArray> backward =
+            Lines(scratch.path(name), LineReader::Direction::Backward, &backwardAt);
+        std::ranges::reverse(backward);
+        std::ranges::reverse(backwardAt);
+        EXPECT_EQ(backward, forward) << last.size();
+        EXPECT_EQ(backwardAt, forwardAt);
+    }
 
     EXPECT_TRUE(Lines(scratch.path("missing"), LineReader::Direction::Backward).isEmpty());
 }
