@@ -69,13 +69,14 @@ void Database::readDatabaseInfo() {
     if (client_.database_info(status, &handle_, sizeof items, items, sizeof answer, answer))
         RaiseStatus(status);
     const QByteArrayView info(answer, sizeof answer);
-    const auto number = [&](char item, qint64 absent) {
+    const auto number = [&](char item) -> std::optional<qint64> {
         const auto value = FindInfoItem(info, item);
-        return value ? InfoNumber(*value).value_or(absent) : absent;
+        return value ? InfoNumber(*value) : std::nullopt;
     };
-    dbDialect_ = static_cast<int>(number(isc_info_db_sql_dialect, 1)); // older servers omit it
-    odsMajor_ = static_cast<int>(number(isc_info_ods_version, 0));
-    attachmentId_ = number(isc_info_attachment_id, 0);
+    // Older servers omit the dialect.
+    dbDialect_ = static_cast<int>(number(isc_info_db_sql_dialect).value_or(1));
+    odsMajor_ = static_cast<int>(number(isc_info_ods_version).value_or(0));
+    attachmentId_ = number(isc_info_attachment_id).value_or(0);
     // Without the file's name, a creation time alone could match another server's database.
     const auto names = FindInfoItem(info, isc_info_db_id);
     const auto created = FindInfoItem(info, isc_info_creation_date);
@@ -86,8 +87,7 @@ void Database::readDatabaseInfo() {
         EngineVersionOf(FindInfoItem(info, isc_info_firebird_version).value_or(QByteArrayView()));
     engineVersion_ = engine.isEmpty() ? std::nullopt : std::optional<QString>(engine);
     // Firebird 3 and later; an older server answers the item as unknown.
-    const auto flags = FindInfoItem(info, char(fb_info_conn_flags));
-    const std::optional<qint64> flagBits = flags ? InfoNumber(*flags) : std::nullopt;
+    const std::optional<qint64> flagBits = number(char(fb_info_conn_flags));
     wireCompressed_ =
         flagBits ? std::optional<bool>((*flagBits & isc_dpb_addr_flag_conn_compressed) != 0)
                  : std::nullopt;

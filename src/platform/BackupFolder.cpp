@@ -73,13 +73,15 @@ QString BackupFolderName(const QString& target) {
 }
 
 BackupFolder::BackupFolder(const QString& backupDirectory, const QString& target)
-    : parent_(::open(QFile::encodeName(BaseDirectory(backupDirectory)).constData(),
-                     O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-      path_(QDir(BaseDirectory(backupDirectory)).filePath(BackupFolderName(target))),
-      made_(parent_, DirectoryEntry::Kind::Folder) {
+    : BackupFolder(Named{BaseDirectory(backupDirectory), BackupFolderName(target)}) {}
+
+BackupFolder::BackupFolder(const Named& folder)
+    : parent_(
+          ::open(QFile::encodeName(folder.base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+      path_(QDir(folder.base).filePath(folder.name)), made_(parent_, DirectoryEntry::Kind::Folder) {
     if (!parent_)
         throw CreateFolderFailure(path_, errno);
-    const QByteArray name = QFile::encodeName(BackupFolderName(target));
+    const QByteArray name = QFile::encodeName(folder.name);
     if (::mkdirat(parent_.get(), name.constData(), 0777) == 0) {
         made_.hold(name);
         // The folder must outlast a crash as the backup in it does.

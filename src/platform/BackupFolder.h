@@ -27,6 +27,12 @@ public:
     const QString& path() const { return path_; }
 
 private:
+    struct Named {
+        QString base; // the backup directory, the working directory when none
+        QString name; // the database's folder in it
+    };
+    explicit BackupFolder(const Named& folder);
+
     FileDescriptor parent_;
     QString path_;
     DirectoryEntry made_; // only an empty folder can be removed: a backup keeps it
