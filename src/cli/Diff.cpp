@@ -126,7 +126,8 @@ void Diff::Check(const QCommandLineParser&) {
     }
     labelled_ = qEnvironmentVariable(DiffVariable).trimmed().isEmpty();
     program_ = DiffProgram();
-    if (program_.isEmpty())
+    // KORVEX_DIFF="''" is one empty word: no program either.
+    if (program_.isEmpty() || program_.first().isEmpty())
         throw UsageProblem{QStringLiteral("%1 names no program").arg(DiffVariable)};
 }
 

@@ -116,6 +116,10 @@ TEST_F(BeforeAfterTest, DiffRunsTheProgramOfKorvexDiff) {
     run = Reports(QStringList{"diff", "INVOICE", file} + Targets({&oldA}));
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_TRUE(run.errors.contains("KORVEX_DIFF holds an unterminated quote"));
+    environment.insert("KORVEX_DIFF", "''");
+    run = Reports(QStringList{"diff", "INVOICE", file} + Targets({&oldA}));
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.errors.contains("KORVEX_DIFF names no program")) << run.errors.toStdString();
 }
 
 // A folder's files name what each database holds; without one, the journal's runs do.
@@ -192,10 +196,15 @@ TEST_F(BeforeAfterTest, HistoryListsRunsAndTheirUndos) {
     EXPECT_TRUE(Reports({"history", "--id", "BILL"}).out.isEmpty());
     EXPECT_TRUE(Reports({"history", "--since", "2999-01-01"}).out.isEmpty());
     EXPECT_EQ(Reports({"history", "--since", "2000-01-01"}).out.count('\n'), 2);
-    for (const QStringList& wrong : QList<QStringList>{{"history", "NO-SUCH-RUN"},
-                                                       {"history", "-d", oldA.target()},
-                                                       {"history", "--since", "soon"}})
-        EXPECT_EQ(Reports(wrong).exitCode, 2) << wrong.join(' ').toStdString();
+    const std::pair<QStringList, QString> wrong[] = {
+        {{"history", "NO-SUCH-RUN"}, "no run NO-SUCH-RUN in " + JournalPath()},
+        {{"history", "-d", oldA.target()}, "history reads the journal, not a database"},
+        {{"history", "--since", "soon"}, "--since takes a date or a time, not soon"}};
+    for (const auto& [arguments, told] : wrong) {
+        const ProgramRun refused = Reports(arguments);
+        EXPECT_EQ(refused.exitCode, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(refused.errors.contains(told)) << refused.errors.toStdString();
+    }
 }
 
 } // namespace

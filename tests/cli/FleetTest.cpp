@@ -102,6 +102,10 @@ TEST_F(FleetTest, ACanaryThatFailsLeavesEveryOtherDatabaseUntouched) {
         Reports(QStringList{"replace", "INVOICE", layout, "--canary", "1", "--json"} + targets);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(NotStarted(run.out), (QStringList{first.target(), second.target()}));
+    EXPECT_TRUE(run.errors.contains("korvex-reports: a canary database did not end replaced or "
+                                    "unchanged; 2 database(s) not started: " +
+                                    first.target() + ", " + second.target()))
+        << run.errors.toStdString();
     const QJsonObject journalled = RunSummaries().last();
     EXPECT_EQ(journalled["canary"].toInt(), 1);
     EXPECT_EQ(journalled["not_started"].toArray(), (QJsonArray{first.target(), second.target()}));

@@ -443,6 +443,8 @@ TEST_F(KorvexReportsTest, UsageErrorsExitWithTwoAndTouchNothing) {
         {"list", "--backup-dir", "."},
         {"export", "INVOICE", "-", "--backup-dir", "."},
         {"status", "INVOICE", "/nonexistent/invoice.fr3"},
+        {"status", "INVOICE", "--versions", ".", "--backup-dir", "."},
+        {"status", "INVOICE", "--versions", "/nonexistent/versions"},
         {"export", "INVOICE", "-", "--json"},
         {"undo"},
         {"undo", "RUN", "--last"},
